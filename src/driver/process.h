@@ -1,0 +1,27 @@
+#pragma once
+
+// What the run learns from the operating system about its own process and
+// the input path. Each platform has its own process_<platform>.cpp.
+
+#include <cstdint>
+#include <string>
+
+namespace ncrewrite {
+
+/// Keeps the platform's argument vector for GetCommandArgument. Platforms
+/// that hand over one command line string ignore it.
+void SetCommandLine(int argc, const char* const* argv);
+
+/// Argument `index` (1 or more) of the command line; empty when there is no
+/// such argument.
+std::string GetCommandArgument(std::int32_t index);
+
+/// The full path of the running executable.
+std::string GetExecutablePath();
+
+/// True only when `path`, links followed, names a regular file; a link
+/// counts only when its target can be opened for reading. Directories,
+/// FIFOs, sockets and devices count as not existing, and nothing blocks.
+bool IsExistingFile(const std::string& path);
+
+}  // namespace ncrewrite

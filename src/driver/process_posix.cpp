@@ -1,0 +1,60 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/process.h"
+#include "driver/replace_extension.h"
+
+namespace ncrewrite {
+namespace {
+
+std::vector<std::string>& Arguments() {
+  static std::vector<std::string> arguments;
+  return arguments;
+}
+
+}  // namespace
+
+void SetCommandLine(int argc, const char* const* argv) {
+  Arguments().assign(argv, argv + argc);
+}
+
+std::string GetCommandArgument(std::int32_t index) {
+  const std::vector<std::string>& arguments = Arguments();
+  if (index < 0 || static_cast<std::size_t>(index) >= arguments.size()) return {};
+  return arguments[static_cast<std::size_t>(index)];
+}
+
+std::string GetExecutablePath() {
+  std::string path(4096, '\0');
+  for (;;) {
+    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) return {};
+    if (static_cast<std::size_t>(length) < path.size()) {
+      path.resize(static_cast<std::size_t>(length));
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+bool IsExistingFile(const std::string& path) {
+  struct stat status;
+  if (path.empty() || ::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return false;
+  }
+  struct stat link_status;
+  if (::lstat(path.c_str(), &link_status) != 0) return false;
+  if (!S_ISLNK(link_status.st_mode)) return true;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+PathStyle NativePathStyle() { return PathStyle::kPosix; }
+
+}  // namespace ncrewrite

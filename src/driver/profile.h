@@ -1,0 +1,26 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace ncrewrite {
+
+/// Longest value a settings lookup gives; longer values are cut.
+inline constexpr std::size_t kMaxSettingsValue = 2047;
+
+/// Finds `key` in `section` of the text of an INI (private profile) file, the
+/// way users expect from Windows: section and key names match ignoring ASCII
+/// case and surrounding blanks; text after ']' on a section line is ignored;
+/// the first section and the first key of a name win; spaces and tabs around
+/// the value are trimmed and then one pair of matching quotes; there is no
+/// comment syntax. Lines end at CR LF, LF or CR. Gives the empty text when
+/// the section or the key is missing; the value is cut to
+/// kMaxSettingsValue characters.
+std::u16string FindProfileValue(std::u16string_view content, std::u16string_view section,
+                                std::u16string_view key);
+
+/// Decodes the bytes of a settings file by its byte-order mark (UTF-8,
+/// UTF-16LE, UTF-16BE), else in the system code page. Never fails.
+std::u16string DecodeProfile(std::string_view bytes);
+
+}  // namespace ncrewrite
