@@ -1,0 +1,209 @@
+#include "textfile/text_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "failure/failure.h"
+#include "testing/temp_dir.h"
+
+namespace ncrewrite {
+namespace {
+
+using Lines = std::vector<std::u16string>;
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+struct ByteCase {
+  const char* name;
+  std::string_view bytes;
+  Lines lines;
+  const TextEncoding& encoding;
+  std::string_view saved;
+};
+
+/// Loads `bytes` from a file and saves the list again to a new file.
+std::string LoadAndSave(const TempDir& dir, std::string_view bytes, LineList& list) {
+  WriteFile(dir.File("in.nc"), bytes);
+  LoadTextFile(list, dir.File("in.nc"));
+  SaveTextFile(list, dir.File("out.nc"));
+  return ReadFile(dir.File("out.nc"));
+}
+
+TEST(TextFile, LoadsSplitsAndSavesBytes) {
+  using namespace std::string_view_literals;
+  const TextEncoding& ansi = SystemCodePage();
+  const ByteCase cases[] = {
+      {"LF", "M104\nM80\n", {u"M104", u"M80"}, ansi, "M104\r\nM80\r\n"},
+      {"CR", "A\rB\r", {u"A", u"B"}, ansi, "A\r\nB\r\n"},
+      {"no final break", "A\r\nB", {u"A", u"B"}, ansi, "A\r\nB\r\n"},
+      {"empty file", "", {}, ansi, ""},
+      {"CR LF only", "\r\n", {u""}, ansi, "\r\n"},
+      {"CR only", "\r", {u""}, ansi, "\r\n"},
+      {"LF only", "\n", {u""}, ansi, "\r\n"},
+      {"empty last line", "A\r\n\r\n", {u"A", u""}, ansi, "A\r\n\r\n"},
+      {"LF CR", "A\n\rB", {u"A", u"", u"B"}, ansi, "A\r\n\r\nB\r\n"},
+      {"CR CR LF", "A\r\r\nB", {u"A", u"", u"B"}, ansi, "A\r\n\r\nB\r\n"},
+      {"NUL", "A\0B\n"sv, {std::u16string(u"A\0B", 3)}, ansi, "A\0B\r\n"sv},
+      {"blanks stay", "A  \r\n", {u"A  "}, ansi, "A  \r\n"},
+      {"UTF-8", "\xEF\xBB\xBF\xC3\xA4\n", {u"ä"}, Utf8Encoding(), "\xEF\xBB\xBF\xC3\xA4\r\n"},
+      {"UTF-8 mark alone", "\xEF\xBB\xBF", {}, Utf8Encoding(), "\xEF\xBB\xBF"},
+      {"UTF-8 without mark", "\xC3\xA4\n", {u"Ã¤"}, ansi, "\xC3\xA4\r\n"},
+      {"shorter than UTF-8 mark", "\xEF\xBB", {u"ï»"}, ansi, "\xEF\xBB\r\n"},
+      {"UTF-8 beyond the BMP", "\xEF\xBB\xBF\xF0\x9F\x98\x80", {u"\U0001F600"}, Utf8Encoding(),
+       "\xEF\xBB\xBF\xF0\x9F\x98\x80\r\n"},
+      {"UTF-16LE", "\xFF\xFE" "A\0\n\0"sv, {u"A"}, Utf16LeEncoding(),
+       "\xFF\xFE" "A\0\r\0\n\0"sv},
+      {"UTF-16LE CR", "\xFF\xFE" "A\0\r\0B\0"sv, {u"A", u"B"}, Utf16LeEncoding(),
+       "\xFF\xFE" "A\0\r\0\n\0B\0\r\0\n\0"sv},
+      {"UTF-16LE odd byte", "\xFF\xFE" "A\0B"sv, {u"A"}, Utf16LeEncoding(),
+       "\xFF\xFE" "A\0\r\0\n\0"sv},
+      {"UTF-16BE", "\xFE\xFF\0A\0\n"sv, {u"A"}, Utf16BeEncoding(), "\xFE\xFF\0A\0\r\0\n"sv},
+      {"UTF-32LE mark read as UTF-16LE", "\xFF\xFE\0\0A\0\0\0"sv,
+       {std::u16string(u"\0A\0", 3)}, Utf16LeEncoding(), "\xFF\xFE\0\0A\0\0\0\r\0\n\0"sv},
+      {"UTF-16 unpaired surrogate", "\xFF\xFE\x00\xD8" "A\0"sv, {u"\xD800" u"A"},
+       Utf16LeEncoding(), "\xFF\xFE\x00\xD8" "A\0\r\0\n\0"sv},
+      {"Windows-1252 undefined bytes", "\x81\x8D\x8F\x90\x9D\x80\xFF",
+       {u"\u0081\u008D\u008F\u0090\u009D\u20AC\u00FF"}, ansi,
+       "\x81\x8D\x8F\x90\x9D\x80\xFF\r\n"},
+  };
+  for (const ByteCase& c : cases) {
+    TempDir dir;
+    LineList list;
+    const std::string saved = LoadAndSave(dir, c.bytes, list);
+    EXPECT_EQ(list.DecodedLines(), c.lines) << c.name;
+    EXPECT_EQ(list.remembered_encoding(), &c.encoding) << c.name;
+    EXPECT_EQ(saved, c.saved) << c.name;
+  }
+}
+
+TEST(TextFile, LoadReplacesLinesAlreadyInTheList) {
+  TempDir dir;
+  LineList list = LineList::FromLines(Utf16LeEncoding(), {u"old", u"lines"});
+  WriteFile(dir.File("empty.nc"), "");
+  LoadTextFile(list, dir.File("empty.nc"));
+  EXPECT_TRUE(list.DecodedLines().empty());
+  EXPECT_EQ(list.remembered_encoding(), &SystemCodePage());
+}
+
+TEST(TextFile, SavesNoLinesAsTheMarkAlone) {
+  TempDir dir;
+  SaveTextFile(LineList::FromLines(Utf8Encoding(), {}), dir.File("utf8.nc"));
+  EXPECT_EQ(ReadFile(dir.File("utf8.nc")), "\xEF\xBB\xBF");
+  SaveTextFile(LineList(), dir.File("new.nc"));
+  EXPECT_EQ(ReadFile(dir.File("new.nc")), "");
+}
+
+TEST(TextFile, LongLinesAndManyLinesSurviveTheOutputBuffer) {
+  TempDir dir;
+  std::string bytes;
+  const std::string long_line(3 << 20, 'x');  // longer than the output buffer
+  bytes += long_line + "\n";
+  for (int i = 0; i < 100000; ++i) bytes += "G1 X" + std::to_string(i) + (i % 3 ? "\n" : "\r\n");
+  std::string expected;
+  expected += long_line + "\r\n";
+  for (int i = 0; i < 100000; ++i) expected += "G1 X" + std::to_string(i) + "\r\n";
+  LineList list;
+  EXPECT_EQ(LoadAndSave(dir, bytes, list), expected);
+}
+
+/// Loads `path` into `list` and returns the failure it raised.
+Failure LoadFailure(LineList& list, const std::string& path) {
+  try {
+    LoadTextFile(list, path);
+  } catch (const Failure& failure) {
+    return failure;
+  }
+  ADD_FAILURE() << "no failure for " << path;
+  return Failure("", "", 0);
+}
+
+TEST(TextFile, DecodingFailureKeepsLinesButTakesTheEncoding) {
+  using namespace std::string_view_literals;
+  const std::string_view bad_inputs[] = {
+      "\xEF\xBB\xBF\xFF\n",          // not UTF-8 at all
+      "\xEF\xBB\xBF\xC0\x80",         // overlong NUL
+      "\xEF\xBB\xBF\xED\xA0\x80",     // encoded surrogate
+      "\xEF\xBB\xBF\xF4\x90\x80\x80", // above U+10FFFF
+      "\xEF\xBB\xBF" "A\xC3",         // cut off at the end
+      "\xEF\xBB\xBF\x80",             // stray continuation byte
+      "\xFF\xFE" "A",                 // one byte after a UTF-16 mark
+      "\xFE\xFF" "A",
+  };
+  for (const std::string_view bytes : bad_inputs) {
+    TempDir dir;
+    WriteFile(dir.File("bad.nc"), bytes);
+    LineList list = LineList::FromLines(Windows1252Encoding(), {u"kept"});
+    const Failure failure = LoadFailure(list, dir.File("bad.nc"));
+    EXPECT_EQ(failure.kind(), "EEncodingError");
+    EXPECT_EQ(failure.message(),
+              "Keine Zuordnung für Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden");
+    EXPECT_EQ(list.DecodedLines(), Lines{u"kept"});
+    EXPECT_NE(list.remembered_encoding(), &Windows1252Encoding());
+  }
+}
+
+TEST(TextFile, SaveAfterFailedDecodeConvertsToTheNewEncoding) {
+  TempDir dir;
+  WriteFile(dir.File("bad.nc"), "\xEF\xBB\xBF\xFF");
+  LineList list = LineList::FromLines(Windows1252Encoding(), {u"\u00e4"});
+  LoadFailure(list, dir.File("bad.nc"));
+  SaveTextFile(list, dir.File("out.nc"));
+  EXPECT_EQ(ReadFile(dir.File("out.nc")), "\xEF\xBB\xBF\xC3\xA4\r\n");
+}
+
+TEST(TextFile, OpenFailureNamesTheFullPathAndLeavesTheListAlone) {
+  TempDir dir;
+  LineList list = LineList::FromLines(Utf8Encoding(), {u"kept"});
+  const std::string missing = dir.File("sub/../missing.nc");
+  std::filesystem::create_directory(dir.File("sub"));
+  const Failure failure = LoadFailure(list, missing);
+  EXPECT_EQ(failure.kind(), "EFOpenError");
+  EXPECT_EQ(failure.message(),
+            "Datei " + dir.File("missing.nc") + " kann nicht geöffnet werden. No such file or directory");
+  EXPECT_NE(failure.address(), 0u);
+  EXPECT_EQ(list.DecodedLines(), Lines{u"kept"});
+  EXPECT_EQ(list.remembered_encoding(), &Utf8Encoding());
+}
+
+TEST(TextFile, CreateFailureNamesTheFullPathWithoutTheFinalStop) {
+  TempDir dir;
+  const std::string target = dir.File("no-such-dir/part.nc");
+  try {
+    SaveTextFile(LineList(), target);
+    ADD_FAILURE() << "no failure";
+  } catch (const Failure& failure) {
+    EXPECT_EQ(failure.kind(), "EFCreateError");
+    EXPECT_EQ(failure.message(),
+              "Datei \"" + target + "\" kann nicht erstellt werden. No such file or directory");
+  }
+  EXPECT_FALSE(std::filesystem::exists(target));
+}
+
+}  // namespace
+}  // namespace ncrewrite
+
+namespace ncrewrite {
+namespace {
+
+// A sysfs file claims 4096 bytes and delivers a few: the same as a file that
+// shrinks between taking its size and reading it. Nothing may be processed.
+TEST(TextFile, ShortReadIsAReadFailure) {
+  const std::string claims_more = "/sys/devices/system/cpu/online";
+  struct stat status;
+  if (::stat(claims_more.c_str(), &status) != 0 || status.st_size != 4096) {
+    GTEST_SKIP() << "no sysfs file that claims more than it holds";
+  }
+  LineList list = LineList::FromLines(Utf8Encoding(), {u"kept"});
+  const Failure failure = LoadFailure(list, claims_more);
+  EXPECT_EQ(failure.kind(), "EReadError");
+  EXPECT_EQ(failure.message(), "Stream-Lesefehler");
+  EXPECT_EQ(list.DecodedLines(), Lines{u"kept"});
+}
+
+}  // namespace
+}  // namespace ncrewrite
