@@ -10,7 +10,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp build/release/src/driver/ncrewrite "$work/"
 cp examples/part.nc "$work/part.nc"
-"$work/ncrewrite" "$work/part.nc"
-echo "Exit status: $?"
+status=0
+"$work/ncrewrite" "$work/part.nc" || status=$?
+echo "Exit status: $status"
 echo "---- before (examples/part.nc) ---- after ----"
 diff -y -W 70 --strip-trailing-cr examples/part.nc "$work/part.nc" || true

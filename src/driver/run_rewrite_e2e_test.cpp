@@ -1,0 +1,202 @@
+// End to end: the built executable, copied into a fresh directory together
+// with its own settings file, run on real files.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "testing/run_program.h"
+#include "testing/temp_dir.h"
+
+namespace ncrewrite {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ProgramRun;
+using testing::ReadFile;
+using testing::RunProgram;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr std::string_view kProgram = "A\r\nM104\r\nB\nM80\nM81\nC";
+constexpr std::string_view kRewritten = "A\r\nM104 M180\r\nB\r\nC\r\n";
+
+class RewriteRun : public ::testing::Test {
+ protected:
+  RewriteRun() {
+    fs::copy_file(NCREWRITE_EXECUTABLE, executable_);
+  }
+
+  void WriteSettings(std::string_view text) { WriteFile(dir_.File("ncrewrite.ini"), text); }
+
+  ProgramRun Run(const std::vector<std::string>& arguments) {
+    testing::ProgramOptions options;
+    options.directory = dir_.path().string();
+    return RunProgram(executable_, arguments, options);
+  }
+
+  /// Runs on `file` and expects a silent success.
+  void RunSilently(const std::string& file) {
+    const ProgramRun run = Run({file});
+    EXPECT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+  }
+
+  TempDir dir_;
+  std::string executable_ = dir_.File("ncrewrite");
+};
+
+TEST_F(RewriteRun, OverwritesTheInputWithoutSettings) {
+  const std::string part = dir_.File("part.nc");
+  WriteFile(part, kProgram);
+  RunSilently(part);
+  EXPECT_EQ(ReadFile(part), kRewritten);
+}
+
+TEST_F(RewriteRun, RelativePathIsTakenFromTheCurrentDirectory) {
+  WriteFile(dir_.File("part.nc"), kProgram);
+  RunSilently("part.nc");
+  EXPECT_EQ(ReadFile(dir_.File("part.nc")), kRewritten);
+}
+
+TEST_F(RewriteRun, FileWithNothingToRewriteIsStillSaved) {
+  const std::string part = dir_.File("part.nc");
+  WriteFile(part, "\xEF\xBB\xBFG1 X1\nM80");
+  RunSilently(part);
+  EXPECT_EQ(ReadFile(part), "\xEF\xBB\xBFG1 X1\r\nM80\r\n");
+}
+
+TEST_F(RewriteRun, TapOutputLeavesTheInputAlone) {
+  WriteSettings("[common]\r\ntest=1\r\n");
+  struct Case {
+    std::string input;
+    std::string output;
+  };
+  fs::create_directory(dir_.File("jobs.old"));
+  const Case cases[] = {
+      {"part.nc", "part.tap"},
+      {"jobs.old/part", "jobs.old/part.tap"},
+      {"part.tar.nc", "part.tar.tap"},
+      {"part.", "part.tap"},
+      {".nc", ".tap"},
+  };
+  for (const Case& c : cases) {
+    WriteFile(dir_.File(c.input), kProgram);
+    RunSilently(dir_.File(c.input));
+    EXPECT_EQ(ReadFile(dir_.File(c.input)), kProgram) << c.input;
+    EXPECT_EQ(ReadFile(dir_.File(c.output)), kRewritten) << c.input;
+    fs::remove(dir_.File(c.output));
+  }
+}
+
+TEST_F(RewriteRun, TapInputIsItsOwnOutput) {
+  WriteSettings("[common]\ntest=1\n");
+  WriteFile(dir_.File("part.tap"), kProgram);
+  RunSilently(dir_.File("part.tap"));
+  EXPECT_EQ(ReadFile(dir_.File("part.tap")), kRewritten);
+}
+
+TEST_F(RewriteRun, SettingsValueSelectsTheOutput) {
+  struct Case {
+    std::string value;
+    bool tap;
+  };
+  const Case cases[] = {
+      {"1", true},     {"+1", true},        {"01", true},          {"  1  ", true},
+      {"$1", true},    {"0X01", true},      {"-$FFFFFFFF", true},  {"\"1\"", true},
+      {"\t1\t", true}, {"", false},         {"0", false},          {"2", false},
+      {"-1", false},   {"1.0", false},      {"one", false},        {"1 2", false},
+      {"- 1", false},  {"$-1", false},      {"2147483648", false}, {"$FFFFFFFF", false},
+      {"$100000000", false},                {"1 ; note", false},
+  };
+  const std::string part = dir_.File("part.nc");
+  const std::string tap = dir_.File("part.tap");
+  for (const Case& c : cases) {
+    WriteSettings("[common]\ntest=" + c.value + "\n");
+    WriteFile(part, kProgram);
+    RunSilently(part);
+    EXPECT_EQ(fs::exists(tap), c.tap) << "test=" << c.value;
+    EXPECT_EQ(ReadFile(part), c.tap ? kProgram : kRewritten) << "test=" << c.value;
+    fs::remove(tap);
+  }
+}
+
+TEST_F(RewriteRun, SettingsFileFollowsTheExecutableName) {
+  fs::rename(executable_, dir_.File("other"));
+  executable_ = dir_.File("other");
+  WriteSettings("[common]\ntest=1\n");  // ncrewrite.ini: not this copy's file
+  WriteFile(dir_.File("part.nc"), kProgram);
+  RunSilently(dir_.File("part.nc"));
+  EXPECT_FALSE(fs::exists(dir_.File("part.tap")));
+  WriteFile(dir_.File("other.ini"), "[common]\ntest=1\n");
+  WriteFile(dir_.File("part.nc"), kProgram);
+  RunSilently(dir_.File("part.nc"));
+  EXPECT_TRUE(fs::exists(dir_.File("part.tap")));
+}
+
+TEST_F(RewriteRun, NoUsableArgumentDoesNothing) {
+  fs::create_directory(dir_.File("folder"));
+  ASSERT_EQ(::mkfifo(dir_.File("fifo").c_str(), 0600), 0);
+  fs::create_symlink(dir_.File("missing"), dir_.File("dangling"));
+  const std::vector<std::vector<std::string>> argument_lists = {
+      {}, {""}, {dir_.File("missing.nc")}, {dir_.File("folder")}, {dir_.File("fifo")},
+      {dir_.File("dangling")}, {"/dev/null"},
+  };
+  for (const auto& arguments : argument_lists) {
+    const ProgramRun run = Run(arguments);
+    EXPECT_EQ(run.exit_status, 0) << (arguments.empty() ? "none" : arguments[0]);
+    EXPECT_EQ(run.out + run.err, "");
+  }
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"dangling", "fifo", "folder", "ncrewrite"}));
+}
+
+TEST_F(RewriteRun, LinkToAFileIsFollowed) {
+  WriteFile(dir_.File("part.nc"), kProgram);
+  fs::create_symlink(dir_.File("part.nc"), dir_.File("link.nc"));
+  RunSilently(dir_.File("link.nc"));
+  EXPECT_EQ(ReadFile(dir_.File("part.nc")), kRewritten);
+}
+
+/// Expects a failure run: status 1, the kind and message on standard error,
+/// and `input` unchanged.
+void ExpectFailure(const ProgramRun& run, std::string_view kind, std::string_view message) {
+  EXPECT_EQ(run.exit_status, 1);
+  EXPECT_NE(run.err.find(kind), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+}
+
+TEST_F(RewriteRun, FailuresLeaveTheInputUntouched) {
+  const std::string part = dir_.File("part.nc");
+
+  WriteFile(part, "\xEF\xBB\xBFM104\nM80\n\xFF");
+  ExpectFailure(Run({part}), "EEncodingError", "Keine Zuordnung für Unicode-Zeichen");
+  EXPECT_EQ(ReadFile(part), "\xEF\xBB\xBFM104\nM80\n\xFF");
+
+  WriteFile(part, kProgram);
+  WriteSettings("[common]\ntest=1\n");
+  fs::create_directory(dir_.File("part.tap"));
+  ExpectFailure(Run({part}), "EFCreateError",
+                "Datei \"" + dir_.File("part.tap") + "\" kann nicht erstellt werden. ");
+  EXPECT_EQ(ReadFile(part), kProgram);
+}
+
+TEST_F(RewriteRun, ShortReadFailsWithoutWriting) {
+  const std::string claims_more = "/sys/devices/system/cpu/online";
+  struct stat status;
+  if (::stat(claims_more.c_str(), &status) != 0 || status.st_size != 4096) {
+    GTEST_SKIP() << "no sysfs file that claims more than it holds";
+  }
+  ExpectFailure(Run({claims_more}), "EReadError", "Stream-Lesefehler");
+}
+
+}  // namespace
+}  // namespace ncrewrite
