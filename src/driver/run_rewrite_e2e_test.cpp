@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,41 @@ TEST_F(RewriteRun, ShortReadFailsWithoutWriting) {
     GTEST_SKIP() << "no sysfs file that claims more than it holds";
   }
   ExpectFailure(Run({claims_more}), "EReadError", "Stream-Lesefehler");
+}
+
+}  // namespace
+}  // namespace ncrewrite
+
+namespace ncrewrite {
+namespace {
+
+// Sizes and offsets are 64-bit all the way: a program past 2 GiB is rewritten
+// like any other, with nothing cut or wrapped. (Too slow for the sanitizer
+// build, whose run repeats the same code.)
+TEST_F(RewriteRun, ProgramLargerThanTwoGibibytes) {
+#ifdef NCREWRITE_SANITIZED
+  GTEST_SKIP() << "runs in the optimised build only";
+#endif
+  constexpr std::uint64_t kFill = (std::uint64_t{1} << 31) + 7;
+  const std::string part = dir_.File("big.nc");
+  {
+    std::ofstream out(part, std::ios::binary);
+    out << "A\r\nM104\r\n";
+    out.seekp(static_cast<std::streamoff>(9 + kFill));  // a hole of NUL bytes: one long line
+    out << "\r\nM80\r\nM81\r\nB\r\n";
+  }
+  RunSilently(part);
+  std::ifstream in(part, std::ios::binary | std::ios::ate);
+  const std::uint64_t size = static_cast<std::uint64_t>(in.tellg());
+  EXPECT_EQ(size, 14 + kFill + 5);
+  std::string head(14, '\0');
+  std::string tail(6, 'x');
+  in.seekg(0);
+  in.read(head.data(), 14);
+  in.seekg(static_cast<std::streamoff>(size - 6));
+  in.read(tail.data(), 6);
+  EXPECT_EQ(head, "A\r\nM104 M180\r\n");
+  EXPECT_EQ(tail, std::string("\0\r\nB\r\n", 6));
 }
 
 }  // namespace

@@ -46,6 +46,21 @@ struct ByteUnits {
     while (p < end && *p != '\r' && *p != '\n') ++p;
     return p;
   }
+
+  /// First unit above U+0020 in [p, end), or end.
+  static const char* SkipBlanks(const char* p, const char* end) {
+    constexpr std::uint64_t kLow = 0x7F7F7F7F7F7F7F7Full;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    constexpr std::uint64_t kAbove20 = 0x5F5F5F5F5F5F5F5Full;  // 0x21 + 0x5F = 0x80
+    while (end - p >= 8) {
+      std::uint64_t word;
+      std::memcpy(&word, p, sizeof word);
+      if ((((word & kLow) + kAbove20) | word) & kHigh) break;
+      p += 8;
+    }
+    while (p < end && static_cast<unsigned char>(*p) <= 0x20) ++p;
+    return p;
+  }
 };
 
 template <bool kLittleEndian>
@@ -64,6 +79,10 @@ struct Utf16Units {
       p += kSize;
     }
     return end;
+  }
+  static const char* SkipBlanks(const char* p, const char* end) {
+    while (p < end && At(p) <= u' ') p += kSize;
+    return p;
   }
 };
 
@@ -105,19 +124,18 @@ bool EndsInCrLf(const LineSpan& line) {
 }
 
 /// True when the line, with every unit up to U+0020 trimmed from both ends,
-/// equals `literal` unit for unit.
+/// equals `literal` unit for unit. `literal` must begin and end with a unit
+/// above U+0020. Lines of blanks are skipped in large steps, so that a
+/// program with a huge blank line costs no more than one pass over it.
 template <typename Units>
 bool LineReads(const LineSpan& line, std::u16string_view literal) {
-  const char* begin = line.begin;
-  const char* end = line.end;
-  while (begin < end && Units::At(begin) <= u' ') begin += Units::kSize;
-  while (end > begin && Units::At(end - Units::kSize) <= u' ') end -= Units::kSize;
-  if (static_cast<std::size_t>(end - begin) != literal.size() * Units::kSize) return false;
+  const char* p = Units::SkipBlanks(line.begin, line.end);
+  if (static_cast<std::size_t>(line.end - p) < literal.size() * Units::kSize) return false;
   for (const char16_t unit : literal) {
-    if (Units::At(begin) != unit) return false;
-    begin += Units::kSize;
+    if (Units::At(p) != unit) return false;
+    p += Units::kSize;
   }
-  return true;
+  return Units::SkipBlanks(p, line.end) == line.end;
 }
 
 /// Calls `fn` with the unit traits of `format`, so that line walks are
