@@ -1,20 +1,21 @@
-#include <cstdio>
-#include <new>
-
 #include "driver/process.h"
 #include "driver/run_rewrite.h"
-#include "failure/failure.h"
+#include "failure/lifecycle.h"
+
+namespace {
+
+int argument_count = 0;
+char** arguments = nullptr;
+
+void KeepCommandLine() { ncrewrite::SetCommandLine(argument_count, arguments); }
+void ReleaseCommandLine() { ncrewrite::SetCommandLine(0, nullptr); }
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  ncrewrite::SetCommandLine(argc, argv);
-  try {
-    ncrewrite::RunRewrite();
-  } catch (const ncrewrite::Failure& failure) {
-    std::fprintf(stderr, "%s: %s\n", failure.kind().c_str(), failure.message().c_str());
-    return 1;
-  } catch (const std::bad_alloc&) {
-    std::fprintf(stderr, "EOutOfMemory: Zu wenig Arbeitsspeicher\n");
-    return 1;
-  }
-  return 0;
+  argument_count = argc;
+  arguments = argv;
+  ncrewrite::RunProcess({.set_up = KeepCommandLine,
+                         .tear_down = ReleaseCommandLine,
+                         .run = ncrewrite::RunRewrite});
 }

@@ -9,7 +9,8 @@
 namespace ncrewrite {
 
 /// Keeps the platform's argument vector for GetCommandArgument. Platforms
-/// that hand over one command line string ignore it.
+/// that hand over one command line string ignore it. SetCommandLine(0,
+/// nullptr) forgets the command line and releases its memory.
 void SetCommandLine(int argc, const char* const* argv);
 
 /// Argument `index` (1 or more) of the command line; empty when there is no

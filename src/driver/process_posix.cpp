@@ -19,7 +19,8 @@ std::vector<std::string>& Arguments() {
 }  // namespace
 
 void SetCommandLine(int argc, const char* const* argv) {
-  Arguments().assign(argv, argv + argc);
+  // Swapped in, so that an empty command line gives back all the memory.
+  std::vector<std::string>(argv, argv + argc).swap(Arguments());
 }
 
 std::string GetCommandArgument(std::int32_t index) {

@@ -29,12 +29,17 @@ class Failure : public std::exception {
 
   const std::string& kind() const noexcept;
   const std::string& message() const noexcept;
-  std::uint64_t address() const noexcept;
+  std::uint64_t address() const noexcept { return address_; }
   const char* what() const noexcept override;
+
+  /// The same failure raised at another code address. Shares the texts, so
+  /// it needs no memory: the out-of-memory failure is made this way.
+  Failure RaisedAt(std::uint64_t address) const noexcept;
 
  private:
   struct Payload;
   std::shared_ptr<const Payload> payload_;
+  std::uint64_t address_;
 };
 
 /// Raises a failure of `kind` with `message`. Its code address is the return
