@@ -1,7 +1,7 @@
 // The program as it ships, except that its run leaves memory blocks behind
 // on purpose: a test program for the leak report.
 
-#include <cstddef>
+#include <cstdint>
 
 #include "driver/process.h"
 #include "driver/run_rewrite.h"
@@ -16,6 +16,11 @@ char** arguments = nullptr;
 // sanitizers takes them away.
 void* volatile left_behind[4];
 
+struct Pair {
+  std::uint64_t first;
+  std::uint64_t second;
+};
+
 void KeepCommandLine() { ncrewrite::SetCommandLine(argument_count, arguments); }
 void ReleaseCommandLine() { ncrewrite::SetCommandLine(0, nullptr); }
 
@@ -23,7 +28,7 @@ void RunRewriteAndLeak() {
   ncrewrite::RunRewrite();
   left_behind[0] = new char[24];
   left_behind[1] = new char[20];
-  left_behind[2] = new std::max_align_t;
+  left_behind[2] = new Pair{1, 2};
   left_behind[3] = new char[5000];
 }
 
