@@ -50,7 +50,7 @@ kill -0 "$run_pid" 2>/dev/null || fail "the program ended while its dialog was o
 import -window root "$artifacts/failure-dialog.png"
 
 # OK is the default button: Return presses it.
-xdotool windowfocus --sync "$window"
+timeout 10 xdotool windowfocus --sync "$window" || fail "cannot focus the dialog"
 xdotool key Return
 status=0
 timeout 20 tail --pid="$run_pid" -f /dev/null || fail "the program did not end after OK"
