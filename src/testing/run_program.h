@@ -22,7 +22,10 @@ struct ProgramOptions {
 };
 
 /// Runs `program` with `arguments` (argument 0 is `program` itself), no
-/// standard input, and waits for it.
+/// standard input, and waits for it. The child inherits the environment
+/// without DISPLAY and WAYLAND_DISPLAY, so that a failure report never waits
+/// for someone to press OK; a test that wants a display passes one in
+/// `options.environment`.
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const ProgramOptions& options = {});
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <stdexcept>
+#include <string_view>
 
 #include "testing/run_program.h"
 #include "testing/temp_dir.h"
@@ -54,7 +55,11 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   std::vector<std::string> argv_strings = {program};
   argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
   std::vector<std::string> env_strings;
-  for (char** e = environ; *e != nullptr; ++e) env_strings.emplace_back(*e);
+  for (char** e = environ; *e != nullptr; ++e) {
+    const std::string_view entry(*e);
+    if (entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=")) continue;
+    env_strings.emplace_back(entry);
+  }
   env_strings.insert(env_strings.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> argv = PointerArray(argv_strings);
   std::vector<char*> envp = PointerArray(env_strings);
