@@ -1,6 +1,6 @@
 #include "driver/rewrite_rule.h"
 
-#include <deque>
+#include <vector>
 
 namespace ncrewrite {
 namespace {
@@ -10,70 +10,60 @@ constexpr std::u16string_view kM81 = u"M81";
 constexpr std::u16string_view kM104 = u"M104";
 constexpr std::u16string_view kM104M180 = u"M104 M180";
 
-/// The rule is run in two forward passes so that it needs neither a backward
-/// search (quadratic on a file of "M80" lines) nor a list of the rewritten
-/// lines in the order they are found (which is not file order).
-///
-/// The first pass decides which lines are removed and keeps a stack of the
-/// "M104" lines not yet taken, nearest last: an "M80" line takes the top one.
-/// What is left on the stack at the end are exactly the "M104" lines that are
-/// never taken, in file order; the second pass rewrites all others.
+enum class Code { kOther, kM80Line, kM81Line, kM104Line };
+
+/// Which of the codes the line reads, its leading blanks skipped once for
+/// all three. Most lines of a program are moves: they fail on their first
+/// unit.
+template <typename Units>
+Code ReadCode(const LineSpan& line) {
+  const char* p = Units::SkipBlanks(line.begin, line.end);
+  if (p == line.end || Units::At(p) != u'M') return Code::kOther;
+  if (RestReads<Units>(p, line.end, kM80)) return Code::kM80Line;
+  if (RestReads<Units>(p, line.end, kM81)) return Code::kM81Line;
+  if (RestReads<Units>(p, line.end, kM104)) return Code::kM104Line;
+  return Code::kOther;
+}
+
+/// The rule is run in one forward pass that needs no backward search
+/// (quadratic on a file of "M80" lines): a stack holds the numbers of the
+/// "M104" lines not yet taken, nearest last, and an "M80" line takes the top
+/// one. Lines are named by their number in the stored text, which the line
+/// list marks as dropped or replaced in any order.
 template <typename Units>
 class RewritePass {
  public:
   explicit RewritePass(LineList& lines) : lines_(lines) {}
 
   void Run() {
-    const char* last_removal = FindRemovals();
-    if (last_removal != nullptr) RewriteTakenLines(last_removal);
-  }
-
- private:
-  /// Returns where the last removed line begins, or null when none is.
-  const char* FindRemovals() {
+    lines_.SetReplacementText(kM104M180);
     LineReader<Units> reader(lines_.text_begin(), lines_.text_end());
     LineSpan line;
-    const char* last_removal = nullptr;
-    bool first_line = true;
-    while (reader.Next(line)) {
-      if (!pending_.empty() && LineReads<Units>(line, kM80)) {
+    std::uint64_t index = 0;
+    for (; reader.Next(line); ++index) {
+      Code code = ReadCode<Units>(line);
+      if (code == Code::kM80Line && !pending_.empty()) {
+        lines_.MarkLine(pending_.back(), LineList::LineMark::kReplaced);
         pending_.pop_back();
-        lines_.DropLine(line.begin);
-        last_removal = line.begin;
+        lines_.MarkLine(index++, LineList::LineMark::kDropped);
         if (!reader.Next(line)) break;
-        if (LineReads<Units>(line, kM81)) {
-          lines_.DropLine(line.begin);
-          last_removal = line.begin;
+        code = ReadCode<Units>(line);
+        if (code == Code::kM81Line) {
+          lines_.MarkLine(index++, LineList::LineMark::kDropped);
           if (!reader.Next(line)) break;
+          code = ReadCode<Units>(line);
         }
         // The line that moved up into the removed line's place is kept
         // without being tested for "M80".
       }
-      if (!first_line && LineReads<Units>(line, kM104)) pending_.push_back(line.begin);
-      first_line = false;
-    }
-    return last_removal;
-  }
-
-  /// Rewrites every "M104" line below the first line and above the last
-  /// removal that the first pass left on the stack untaken.
-  void RewriteTakenLines(const char* last_removal) {
-    const std::uint8_t replacement = lines_.AddReplacementText(kM104M180);
-    LineReader<Units> reader(lines_.text_begin(), last_removal);
-    LineSpan line;
-    reader.Next(line);  // the first line is never rewritten
-    while (reader.Next(line)) {
-      if (!LineReads<Units>(line, kM104)) continue;
-      if (!pending_.empty() && pending_.front() == line.begin) {
-        pending_.pop_front();
-      } else {
-        lines_.ReplaceLine(line.begin, replacement);
-      }
+      // The line at index 0 is never taken: the search stops above it.
+      if (code == Code::kM104Line && index != 0) pending_.push_back(index);
     }
   }
 
+ private:
   LineList& lines_;
-  std::deque<const char*> pending_;
+  std::vector<std::uint64_t> pending_;
 };
 
 }  // namespace

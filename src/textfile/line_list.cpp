@@ -1,5 +1,6 @@
 #include "textfile/line_list.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace ncrewrite {
@@ -74,9 +75,8 @@ void LineList::AssignText(const TextEncoding& stored, std::unique_ptr<char[]> bu
   buffer_ = std::move(buffer);
   begin_ = begin;
   end_ = end;
-  dropped_.clear();
-  replaced_.clear();
-  replacement_texts_.clear();
+  marks_.clear();
+  marks_.shrink_to_fit();
 }
 
 std::vector<std::u16string> LineList::DecodedLines() const {
@@ -97,15 +97,12 @@ void LineList::ApplyEdits() {
   AssignText(*stored_, CopyToBuffer(text), 0, text.size());
 }
 
-void LineList::DropLine(const char* line) { dropped_.push_back(OffsetOf(line)); }
-
-std::uint8_t LineList::AddReplacementText(std::u16string_view text) {
-  replacement_texts_.push_back(EncodeText(*stored_, text));
-  return static_cast<std::uint8_t>(replacement_texts_.size() - 1);
+void LineList::SetReplacementText(std::u16string_view text) {
+  replacement_text_ = EncodeText(*stored_, text);
 }
 
-void LineList::ReplaceLine(const char* line, std::uint8_t text_number) {
-  replaced_.push_back(OffsetOf(line) << kNumberBits | text_number);
+void LineList::GrowMarks(std::size_t word) {
+  marks_.resize(std::max(word + 1, marks_.size() * 2));
 }
 
 }  // namespace ncrewrite

@@ -17,9 +17,9 @@ namespace ncrewrite {
 /// A line list keeps the file's text as it was loaded, in its stored
 /// encoding, and its lines as positions in that text: loading a program of
 /// hundreds of MB makes no object per line. Rewriting records edits instead
-/// of moving lines: lines dropped and lines replaced by a new text, each named
-/// by the offset of its first byte. Saving walks the text once and applies
-/// the edits on the way.
+/// of moving lines: two bits per stored line, up to the last edited one, say
+/// whether it is kept, dropped or replaced by the list's replacement text.
+/// Saving walks the text once and applies the edits on the way.
 class LineList {
  public:
   /// An empty list with no remembered encoding.
@@ -47,21 +47,26 @@ class LineList {
   const char* text_begin() const noexcept { return buffer_.get() + begin_; }
   const char* text_end() const noexcept { return buffer_.get() + end_; }
 
-  bool has_edits() const noexcept { return !dropped_.empty() || !replaced_.empty(); }
+  bool has_edits() const noexcept { return !marks_.empty(); }
 
   /// Turns the current lines into plain stored text again, with no edits.
   void ApplyEdits();
 
-  /// Drops the stored line that begins at `line`. Drops must be recorded in
-  /// file order.
-  void DropLine(const char* line);
+  /// What becomes of a stored line.
+  enum class LineMark : std::uint8_t { kKept = 0, kDropped = 1, kReplaced = 2 };
 
-  /// Adds a replacement text and returns its number for ReplaceLine.
-  std::uint8_t AddReplacementText(std::u16string_view text);
+  /// Sets the text that every line marked kReplaced gets.
+  void SetReplacementText(std::u16string_view text);
 
-  /// Replaces the stored line that begins at `line` by replacement text
-  /// `text_number`. Replacements must be recorded in file order.
-  void ReplaceLine(const char* line, std::uint8_t text_number);
+  /// Marks stored line number `index` (counted from 0 in the stored text,
+  /// whatever was marked before). Lines may be marked in any order.
+  void MarkLine(std::uint64_t index, LineMark mark) {
+    const auto word = static_cast<std::size_t>(index / kMarksPerWord);
+    if (word >= marks_.size()) GrowMarks(word);
+    const unsigned shift = index % kMarksPerWord * kMarkBits;
+    marks_[word] = (marks_[word] & ~(std::uint64_t{3} << shift)) |
+                   std::uint64_t{static_cast<std::uint8_t>(mark)} << shift;
+  }
 
   /// Calls `visitor.Stored(const LineSpan&)` for every stored line that is
   /// kept and `visitor.Replaced(std::string_view encoded)` for every replaced
@@ -70,10 +75,15 @@ class LineList {
   void VisitLines(Visitor& visitor) const;
 
  private:
-  static constexpr unsigned kNumberBits = 8;
+  static constexpr unsigned kMarkBits = 2;
+  static constexpr unsigned kMarksPerWord = 64 / kMarkBits;
 
-  std::uint64_t OffsetOf(const char* line) const {
-    return static_cast<std::uint64_t>(line - buffer_.get());
+  /// Makes room for the marks of word `word`.
+  void GrowMarks(std::size_t word);
+
+  LineMark MarkOf(std::uint64_t index) const {
+    const std::uint64_t word = marks_[static_cast<std::size_t>(index / kMarksPerWord)];
+    return static_cast<LineMark>(word >> (index % kMarksPerWord * kMarkBits) & 3);
   }
 
   const TextEncoding* remembered_ = nullptr;
@@ -81,28 +91,28 @@ class LineList {
   std::unique_ptr<char[]> buffer_;
   std::uint64_t begin_ = 0;
   std::uint64_t end_ = 0;
-  std::deque<std::uint64_t> dropped_;   // offsets of dropped lines, ascending
-  std::deque<std::uint64_t> replaced_;  // offset << kNumberBits | text number
-  std::vector<std::string> replacement_texts_;  // encoded in *stored_
+  std::vector<std::uint64_t> marks_;  // kMarksPerWord lines a word, first line lowest
+  std::string replacement_text_;      // encoded in *stored_
 };
 
 template <typename Units, typename Visitor>
 void LineList::VisitLines(Visitor& visitor) const {
-  auto next_drop = dropped_.begin();
-  auto next_replace = replaced_.begin();
   LineReader<Units> reader(text_begin(), text_end());
   LineSpan line;
-  while (reader.Next(line)) {
-    const std::uint64_t offset = OffsetOf(line.begin);
-    if (next_drop != dropped_.end() && *next_drop == offset) {
-      ++next_drop;
-    } else if (next_replace != replaced_.end() && (*next_replace >> kNumberBits) == offset) {
-      visitor.Replaced(replacement_texts_[*next_replace & 0xFF]);
-      ++next_replace;
-    } else {
-      visitor.Stored(line);
+  const std::uint64_t marked = marks_.size() * kMarksPerWord;
+  for (std::uint64_t index = 0; index < marked && reader.Next(line); ++index) {
+    switch (MarkOf(index)) {
+      case LineMark::kKept:
+        visitor.Stored(line);
+        break;
+      case LineMark::kDropped:
+        break;
+      case LineMark::kReplaced:
+        visitor.Replaced(std::string_view(replacement_text_));
+        break;
     }
   }
+  while (reader.Next(line)) visitor.Stored(line);
 }
 
 }  // namespace ncrewrite

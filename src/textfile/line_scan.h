@@ -12,6 +12,11 @@
 
 #include "textfile/text_encoding.h"
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define NCREWRITE_HAVE_SSE2 1
+#endif
+
 namespace ncrewrite {
 
 inline constexpr char16_t kCr = u'\r';
@@ -25,21 +30,50 @@ struct LineSpan {
   const char* next;
 };
 
+/// Position of the first unit in [p, end) that equals `cr` or `lf` when the
+/// units are loaded as 16 bytes at a time, or the first position from which
+/// fewer than 16 bytes are left. Most of a program's bytes are line content,
+/// and the hard shapes have lines of a few units, so one block usually ends
+/// the search.
+template <typename Compare>
+inline const char* FindBreakInBlocks(const char* p, const char* end, Compare compare) {
+#ifdef NCREWRITE_HAVE_SSE2
+  while (end - p >= 16) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(compare(block)));
+    if (hits != 0) return p + std::countr_zero(hits);
+    p += 16;
+  }
+#else
+  (void)end;
+  (void)compare;
+#endif
+  return p;
+}
+
 struct ByteUnits {
   static constexpr std::size_t kSize = 1;
   static char16_t At(const char* p) { return static_cast<unsigned char>(*p); }
 
-  /// First CR or LF in [p, end), or end. Eight bytes at a time, since most of
-  /// a program's bytes are line content.
+  /// First CR or LF in [p, end), or end.
   static const char* FindBreak(const char* p, const char* end) {
+#ifdef NCREWRITE_HAVE_SSE2
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    p = FindBreakInBlocks(p, end, [&](__m128i block) {
+      return _mm_or_si128(_mm_cmpeq_epi8(block, cr), _mm_cmpeq_epi8(block, lf));
+    });
+    if (end - p >= 16) return p;
+#endif
     constexpr std::uint64_t kOnes = 0x0101010101010101ull;
     constexpr std::uint64_t kHigh = 0x8080808080808080ull;
     while (end - p >= 8) {
       std::uint64_t word;
       std::memcpy(&word, p, sizeof word);
-      const std::uint64_t cr = word ^ (kOnes * '\r');
-      const std::uint64_t lf = word ^ (kOnes * '\n');
-      const std::uint64_t hits = ((cr - kOnes) & ~cr & kHigh) | ((lf - kOnes) & ~lf & kHigh);
+      const std::uint64_t cr_bytes = word ^ (kOnes * '\r');
+      const std::uint64_t lf_bytes = word ^ (kOnes * '\n');
+      const std::uint64_t hits = ((cr_bytes - kOnes) & ~cr_bytes & kHigh) |
+                                 ((lf_bytes - kOnes) & ~lf_bytes & kHigh);
       if (hits != 0) return p + std::countr_zero(hits) / 8;
       p += 8;
     }
@@ -72,7 +106,17 @@ struct Utf16Units {
     return kLittleEndian ? static_cast<char16_t>(first | (second << 8))
                          : static_cast<char16_t>((first << 8) | second);
   }
+
+  /// First CR or LF unit in [p, end), or end; `end - p` is even.
   static const char* FindBreak(const char* p, const char* end) {
+#ifdef NCREWRITE_HAVE_SSE2
+    // A unit loaded the other way round compares with the swapped value.
+    const __m128i cr = _mm_set1_epi16(static_cast<short>(kLittleEndian ? 0x000D : 0x0D00));
+    const __m128i lf = _mm_set1_epi16(static_cast<short>(kLittleEndian ? 0x000A : 0x0A00));
+    p = FindBreakInBlocks(p, end, [&](__m128i block) {
+      return _mm_or_si128(_mm_cmpeq_epi16(block, cr), _mm_cmpeq_epi16(block, lf));
+    });
+#endif
     while (p < end) {
       const char16_t unit = At(p);
       if (unit == kCr || unit == kLf) return p;
@@ -123,19 +167,31 @@ bool EndsInCrLf(const LineSpan& line) {
          Units::At(line.end + Units::kSize) == kLf;
 }
 
-/// True when the line, with every unit up to U+0020 trimmed from both ends,
-/// equals `literal` unit for unit. `literal` must begin and end with a unit
-/// above U+0020. Lines of blanks are skipped in large steps, so that a
-/// program with a huge blank line costs no more than one pass over it.
+/// True when the units from `p` on are `literal` followed by nothing but
+/// units up to U+0020 before `end`. `literal` must begin and end with a unit
+/// above U+0020. Blanks are skipped in large steps, so that a program with a
+/// huge blank line costs no more than one pass over it.
 template <typename Units>
-bool LineReads(const LineSpan& line, std::u16string_view literal) {
-  const char* p = Units::SkipBlanks(line.begin, line.end);
-  if (static_cast<std::size_t>(line.end - p) < literal.size() * Units::kSize) return false;
+bool RestReads(const char* p, const char* end, std::u16string_view literal) {
+  if (static_cast<std::size_t>(end - p) < literal.size() * Units::kSize) return false;
   for (const char16_t unit : literal) {
     if (Units::At(p) != unit) return false;
     p += Units::kSize;
   }
-  return Units::SkipBlanks(p, line.end) == line.end;
+  return Units::SkipBlanks(p, end) == end;
+}
+
+/// True when the line, with every unit up to U+0020 trimmed from both ends,
+/// equals `literal` unit for unit; `literal` as for RestReads.
+template <typename Units>
+bool LineReads(const LineSpan& line, std::u16string_view literal) {
+  return RestReads<Units>(Units::SkipBlanks(line.begin, line.end), line.end, literal);
+}
+
+/// Number of units in [begin, end).
+template <typename Units>
+std::size_t UnitCount(const char* begin, const char* end) {
+  return static_cast<std::size_t>(end - begin) / Units::kSize;
 }
 
 /// Calls `fn` with the unit traits of `format`, so that line walks are
