@@ -27,16 +27,28 @@ class OutputBuffer {
       : file_(file), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
   void Put(const char* data, std::size_t size) {
-    if (size >= kCapacity / 2) {
-      Flush();
-      file_.Write(data, size);
+    // Most pieces are one line or a line break: keep their path short.
+    if (size <= kCapacity - used_ && size < kDirectSize) {
+      std::memcpy(buffer_.get() + used_, data, size);
+      used_ += size;
       return;
     }
-    if (used_ + size > kCapacity) Flush();
-    std::memcpy(buffer_.get() + used_, data, size);
-    used_ += size;
+    PutLarge(data, size);
   }
   void Put(std::string_view bytes) { Put(bytes.data(), bytes.size()); }
+
+  /// Puts `size` bytes and then the `kBreakSize` bytes of `line_break`.
+  template <std::size_t kBreakSize>
+  void PutLine(const char* data, std::size_t size, const char (&line_break)[kBreakSize]) {
+    if (size + kBreakSize <= kCapacity - used_) {
+      std::memcpy(buffer_.get() + used_, data, size);
+      std::memcpy(buffer_.get() + used_ + size, line_break, kBreakSize);
+      used_ += size + kBreakSize;
+      return;
+    }
+    Put(data, size);
+    Put(line_break, kBreakSize);
+  }
 
   void Flush() {
     if (used_ > 0) file_.Write(buffer_.get(), used_);
@@ -45,6 +57,18 @@ class OutputBuffer {
 
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
+  static constexpr std::size_t kDirectSize = kCapacity / 2;
+
+  void PutLarge(const char* data, std::size_t size) {
+    if (size >= kDirectSize) {
+      Flush();
+      file_.Write(data, size);
+      return;
+    }
+    Flush();
+    std::memcpy(buffer_.get(), data, size);
+    used_ = size;
+  }
 
   OutputFile& file_;
   std::unique_ptr<char[]> buffer_;
@@ -57,25 +81,23 @@ class OutputBuffer {
 template <typename Units>
 class LineWriter {
  public:
-  LineWriter(OutputBuffer& out, const TextEncoding& encoding)
-      : out_(out), line_break_(EncodeText(encoding, u"\r\n")) {}
+  LineWriter(OutputBuffer& out, const TextEncoding& encoding) : out_(out) {
+    EncodeText(encoding, u"\r\n").copy(line_break_, sizeof line_break_);
+  }
 
   void Stored(const LineSpan& line) {
     if (line.begin != stretch_end_) Finish();
     if (stretch_begin_ == nullptr) stretch_begin_ = line.begin;
-    if (EndsInCrLf<Units>(line)) {
-      stretch_end_ = line.next;
-      return;
-    }
-    stretch_end_ = line.end;
-    Finish();
-    out_.Put(line_break_);
+    stretch_end_ = line.next;
+    if (EndsInCrLf<Units>(line)) return;
+    // The stretch and this line's content are one piece of the loaded text.
+    out_.PutLine(stretch_begin_, static_cast<std::size_t>(line.end - stretch_begin_), line_break_);
+    stretch_begin_ = nullptr;
   }
 
   void Replaced(std::string_view encoded) {
     Finish();
-    out_.Put(encoded);
-    out_.Put(line_break_);
+    out_.PutLine(encoded.data(), encoded.size(), line_break_);
   }
 
   /// Writes the pending stretch.
@@ -88,7 +110,7 @@ class LineWriter {
 
  private:
   OutputBuffer& out_;
-  std::string line_break_;
+  char line_break_[2 * Units::kSize];
   const char* stretch_begin_ = nullptr;
   const char* stretch_end_ = nullptr;
 };
