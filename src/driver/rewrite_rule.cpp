@@ -9,20 +9,26 @@ constexpr std::u16string_view kM80 = u"M80";
 constexpr std::u16string_view kM81 = u"M81";
 constexpr std::u16string_view kM104 = u"M104";
 constexpr std::u16string_view kM104M180 = u"M104 M180";
+static_assert(kM80[0] == u'M' && kM81[0] == u'M' && kM104[0] == u'M');
+static_assert(kM104[1] != kM80[1] && kM80[1] == kM81[1] && kM80[2] != kM81[2]);
 
 enum class Code { kOther, kM80Line, kM81Line, kM104Line };
 
-/// Which of the codes the line reads, its leading blanks skipped once for
-/// all three. Most lines of a program are moves: they fail on their first
-/// unit.
+/// Which of the codes the line reads. Most lines of a program are moves:
+/// they fail on their first unit. The codes differ in their second unit
+/// ("M1" against "M8") and then in their third ("M80" against "M81"), so a
+/// line is compared in full with one of them only.
 template <typename Units>
 Code ReadCode(const LineSpan& line) {
   const char* p = Units::SkipBlanks(line.begin, line.end);
-  if (p == line.end || Units::At(p) != u'M') return Code::kOther;
-  if (RestReads<Units>(p, line.end, kM80)) return Code::kM80Line;
-  if (RestReads<Units>(p, line.end, kM81)) return Code::kM81Line;
-  if (RestReads<Units>(p, line.end, kM104)) return Code::kM104Line;
-  return Code::kOther;
+  if (UnitCount<Units>(p, line.end) < kM80.size() || Units::At(p) != u'M') return Code::kOther;
+  if (Units::At(p + Units::kSize) == kM104[1]) {
+    return RestReads<Units>(p, line.end, kM104) ? Code::kM104Line : Code::kOther;
+  }
+  if (Units::At(p + 2 * Units::kSize) == kM81[2]) {
+    return RestReads<Units>(p, line.end, kM81) ? Code::kM81Line : Code::kOther;
+  }
+  return RestReads<Units>(p, line.end, kM80) ? Code::kM80Line : Code::kOther;
 }
 
 /// The rule is run in one forward pass that needs no backward search

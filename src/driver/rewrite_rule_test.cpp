@@ -111,8 +111,11 @@ TEST(ApplyRewriteRule, AppliedAgainChangesItsOwnOutput) {
 }
 
 Lines RandomLines(std::mt19937& random) {
-  static const std::u16string_view kCodes[] = {u"M80",  u"M81", u"M104", u"M104 M180",
-                                               u"A",    u"",    u"m80",  u"M800"};
+  // Besides the codes, near misses that share their first units ("M8",
+  // "M10", "M1040", "M82", "M180"), since lines are told apart unit by unit.
+  static const std::u16string_view kCodes[] = {
+      u"M80", u"M81", u"M104", u"M104 M180", u"A",  u"",    u"m80",  u"M800",
+      u"M80", u"M81", u"M104", u"M8",        u"M1", u"M10", u"M1040", u"M82", u"M180"};
   static const std::u16string_view kBlanks[] = {u"", u"", u"", u" ", u"\t", u"  \t"};
   std::uniform_int_distribution<std::size_t> count(0, 40);
   std::uniform_int_distribution<std::size_t> code(0, std::size(kCodes) - 1);

@@ -172,7 +172,7 @@ bool EndsInCrLf(const LineSpan& line) {
 /// above U+0020. Blanks are skipped in large steps, so that a program with a
 /// huge blank line costs no more than one pass over it.
 template <typename Units>
-bool RestReads(const char* p, const char* end, std::u16string_view literal) {
+inline bool RestReads(const char* p, const char* end, std::u16string_view literal) {
   if (static_cast<std::size_t>(end - p) < literal.size() * Units::kSize) return false;
   for (const char16_t unit : literal) {
     if (Units::At(p) != unit) return false;
