@@ -62,7 +62,8 @@ def all_cases():
 
 
 def run_once(command, output, usage_file):
-    """Wall seconds and peak resident bytes of one run of `command`.
+    """Wall seconds, CPU seconds (user + system) and peak resident bytes of
+    one run of `command`.
 
     The peak comes from /usr/bin/time: a process's maximum resident set
     starts from that of the process it was forked from, which for a child of
@@ -71,13 +72,14 @@ def run_once(command, output, usage_file):
     if os.path.exists(output):
         os.remove(output)
     start = time.perf_counter()
-    status = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", usage_file, *command],
+    status = subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", usage_file, *command],
                             stdout=subprocess.DEVNULL).returncode
     wall = time.perf_counter() - start
     if status != 0 or not os.path.exists(output):
         sys.exit(f"{command} failed with status {status}")
     with open(usage_file, encoding="ascii") as usage:
-        return wall, int(usage.read().split()[-1]) * 1024
+        peak, user, system = usage.read().split()[-3:]
+    return wall, float(user) + float(system), int(peak) * 1024
 
 
 def prepare_program(program, data):
@@ -115,10 +117,12 @@ def measure(case, program, data, runs):
     median = lambda values: statistics.median(values)
     return {
         "size": size,
-        "dd_s": median(t for t, _ in dd_runs),
-        "prog_s": median(t for t, _ in program_runs),
-        "dd_mem": max(m for _, m in dd_runs),
-        "prog_mem": max(m for _, m in program_runs),
+        "dd_s": median(t for t, _, _ in dd_runs),
+        "prog_s": median(t for t, _, _ in program_runs),
+        "dd_cpu": median(c for _, c, _ in dd_runs),
+        "prog_cpu": median(c for _, c, _ in program_runs),
+        "dd_mem": max(m for _, _, m in dd_runs),
+        "prog_mem": max(m for _, _, m in program_runs),
     }
 
 
@@ -154,10 +158,11 @@ def main():
              if (not args.only or re.search(args.only, c.name))
              and not (args.quick and c.size_mb == 200)]
 
-    print(f"{args.runs} runs each, medians; peak memory is the maximum resident set.")
-    print("| case | MB | dd s | program s | time ratio | limit | | dd peak MiB "
-          "| program peak MiB | peak / size | limit | |")
-    print("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---|")
+    print(f"{args.runs} runs each, medians of wall time and of CPU time (user + system);")
+    print("peak memory is the largest maximum resident set of the runs.")
+    print("| case | MB | dd s | program s | time ratio | limit | | dd CPU s | program CPU s "
+          "| dd peak MiB | program peak MiB | peak / size | limit | |")
+    print("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---|")
     results = {}
     for case in cases:
         r = measure(case, program, args.data, args.runs)
@@ -167,6 +172,7 @@ def main():
         time_limit, memory_limit = targets(case)
         print(f"| {case.name} | {r['size'] / MB:.1f} | {r['dd_s']:.3f} | {r['prog_s']:.3f} "
               f"| {time_ratio:.2f} | {' | '.join(verdict(time_ratio, time_limit))} "
+              f"| {r['dd_cpu']:.2f} | {r['prog_cpu']:.2f} "
               f"| {r['dd_mem'] / 2**20:.1f} | {r['prog_mem'] / 2**20:.1f} "
               f"| {memory_ratio:.2f} | {' | '.join(verdict(memory_ratio, memory_limit))} |",
               flush=True)

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -55,6 +56,18 @@ bool ConflictsWithLock(int fd, int operation) {
   return ::flock(fd, operation | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
+/// Asks for huge pages for a buffer before it is first touched. Filling a
+/// fresh buffer of 200 MB page by page costs about as much again as copying
+/// the file into it (330 ms against 180 ms here); with one fault per 2 MiB
+/// it takes 215 ms. Only advice: nothing depends on its being followed.
+void AskForHugePages(char* data, std::size_t size) {
+  constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
+  const auto first = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t begin = (first + kHugePage - 1) & ~(kHugePage - 1);
+  const std::uintptr_t end = (first + size) & ~(kHugePage - 1);
+  if (begin < end) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
 void ReadFully(int fd, char* data, std::uint64_t size) {
   std::uint64_t done = 0;
   while (done < size) {
@@ -87,6 +100,7 @@ FileContent ReadWholeFile(const std::string& path) {
   content.size = static_cast<std::uint64_t>(status.st_size);
   if (content.size > PTRDIFF_MAX) throw std::bad_alloc();
   content.bytes = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(content.size));
+  AskForHugePages(content.bytes.get(), static_cast<std::size_t>(content.size));
   ReadFully(file.get(), content.bytes.get(), content.size);
   return content;
 }
