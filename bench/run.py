@@ -17,6 +17,7 @@ Usage: run.py PROGRAM [--runs N] [--data DIR] [--only REGEX] [--quick]
 
 import argparse
 import os
+import platform
 import re
 import shutil
 import statistics
@@ -137,6 +138,17 @@ def targets(case):
     return None, None
 
 
+def cpu_model():
+    try:
+        with open("/proc/cpuinfo", encoding="ascii", errors="replace") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.processor() or "unknown processor"
+
+
 def verdict(value, limit):
     if limit is None:
         return "", ""
@@ -158,6 +170,8 @@ def main():
              if (not args.only or re.search(args.only, c.name))
              and not (args.quick and c.size_mb == 200)]
 
+    print(f"Machine: {os.cpu_count()} cores, {cpu_model()}, {platform.platform()}; "
+          f"load average at start {os.getloadavg()[0]:.2f}.")
     print(f"{args.runs} runs each, medians of wall time and of CPU time (user + system);")
     print("peak memory is the largest maximum resident set of the runs.")
     print("| case | MB | dd s | program s | time ratio | limit | | dd CPU s | program CPU s "
@@ -178,6 +192,7 @@ def main():
               flush=True)
 
     print()
+    print(f"Load average at the end: {os.getloadavg()[0]:.2f}.")
     print("Time per MB at 200 MB against 20 MB (limit 1.3):")
     for case in cases:
         if case.group != "hard" or case.size_mb != 200:

@@ -10,25 +10,51 @@ constexpr std::u16string_view kM81 = u"M81";
 constexpr std::u16string_view kM104 = u"M104";
 constexpr std::u16string_view kM104M180 = u"M104 M180";
 static_assert(kM80[0] == u'M' && kM81[0] == u'M' && kM104[0] == u'M');
-static_assert(kM104[1] != kM80[1] && kM80[1] == kM81[1] && kM80[2] != kM81[2]);
+static_assert(kM80.size() == 3 && kM81.size() == 3 && kM104.size() == 4 && kM80[1] == kM81[1]);
 
 enum class Code { kOther, kM80Line, kM81Line, kM104Line };
 
-/// Which of the codes the line reads. Most lines of a program are moves:
-/// they fail on their first unit. The codes differ in their second unit
-/// ("M1" against "M8") and then in their third ("M80" against "M81"), so a
-/// line is compared in full with one of them only.
+/// Which code [begin, end) is, a line that starts with "M" and has no blanks
+/// at either end. Compared unit by unit: this runs for every line of a file
+/// made of codes.
+template <typename Units>
+Code CodeOfUnits(const char* begin, const char* end) {
+  const auto unit = [begin](std::size_t k) { return Units::At(begin + k * Units::kSize); };
+  switch (UnitCount<Units>(begin, end)) {
+    case kM80.size():
+      if (unit(1) != kM80[1]) return Code::kOther;
+      if (unit(2) == kM80[2]) return Code::kM80Line;
+      return unit(2) == kM81[2] ? Code::kM81Line : Code::kOther;
+    case kM104.size():
+      return unit(1) == kM104[1] && unit(2) == kM104[2] && unit(3) == kM104[3] ? Code::kM104Line
+                                                                               : Code::kOther;
+    default:
+      return Code::kOther;
+  }
+}
+
+/// Which of the codes the line reads. Most lines of a program are moves,
+/// which fail on their first unit; a line with blanks around it is first
+/// trimmed, with blanks skipped in large steps.
 template <typename Units>
 Code ReadCode(const LineSpan& line) {
-  const char* p = Units::SkipBlanks(line.begin, line.end);
-  if (UnitCount<Units>(p, line.end) < kM80.size() || Units::At(p) != u'M') return Code::kOther;
-  if (Units::At(p + Units::kSize) == kM104[1]) {
-    return RestReads<Units>(p, line.end, kM104) ? Code::kM104Line : Code::kOther;
+  if (line.begin == line.end) return Code::kOther;
+  const char16_t first = Units::At(line.begin);
+  if (first != u'M' && first > u' ') return Code::kOther;
+  const char* begin = first == u'M' ? line.begin : Units::SkipBlanks(line.begin, line.end);
+  if (UnitCount<Units>(begin, line.end) < kM80.size() || Units::At(begin) != u'M') {
+    return Code::kOther;
   }
-  if (Units::At(p + 2 * Units::kSize) == kM81[2]) {
-    return RestReads<Units>(p, line.end, kM81) ? Code::kM81Line : Code::kOther;
+  // Past the units of the longest code only blanks may follow; the last few
+  // blanks before them are trimmed one by one.
+  const char* end = line.end;
+  const char* code_end = begin + kM104.size() * Units::kSize;
+  if (end > code_end) {
+    if (Units::SkipBlanks(code_end, end) != end) return Code::kOther;
+    end = code_end;
   }
-  return RestReads<Units>(p, line.end, kM80) ? Code::kM80Line : Code::kOther;
+  while (Units::At(end - Units::kSize) <= u' ') end -= Units::kSize;
+  return CodeOfUnits<Units>(begin, end);
 }
 
 /// The rule is run in one forward pass that needs no backward search
