@@ -174,6 +174,7 @@ def main():
           f"load average at start {os.getloadavg()[0]:.2f}.")
     print(f"{args.runs} runs each, medians of wall time and of CPU time (user + system);")
     print("peak memory is the largest maximum resident set of the runs.")
+    print()
     print("| case | MB | dd s | program s | time ratio | limit | | dd CPU s | program CPU s "
           "| dd peak MiB | program peak MiB | peak / size | limit | |")
     print("|---|---:|---:|---:|---:|---:|---|---:|---:|---:|---:|---:|---:|---|")
