@@ -45,8 +45,10 @@ void OutputFile::Commit() {
     if (in_place_.Close() != 0) RaiseWriteFailure();
     return;
   }
+  if (FlushToDisk(temp_.file) != 0) RaiseWriteFailure();
+  // Others may read the content only once it is all there.
   if (const int error = MatchPermissions(temp_.file, existing_)) RaiseCreateFailure(path_, error);
-  if (FlushToDisk(temp_.file) != 0 || temp_.file.Close() != 0) RaiseWriteFailure();
+  if (temp_.file.Close() != 0) RaiseWriteFailure();
   if (const int error = MoveIntoPlace(temp_.path, target_, existing_)) {
     RaiseCreateFailure(path_, error);
   }
