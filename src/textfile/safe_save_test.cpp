@@ -1,6 +1,6 @@
 // The save must never lose the user's file: these tests use the system's own
 // faults (a file-size limit, a lock, a directory in the way) and the file
-// kinds users keep their programs in (links, hard links, devices).
+// kinds users keep their programs in (links, hard links, pipes).
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -148,9 +148,17 @@ TEST_F(SafeSave, FileWithSeveralHardLinksIsWrittenInPlace) {
   EXPECT_EQ(Entries(dir_.path()), (std::vector<std::string>{"other.nc", "part.nc"}));
 }
 
-TEST_F(SafeSave, DeviceIsWrittenAndNotReplaced) {
-  Save("/dev/null");
-  EXPECT_TRUE(S_ISCHR(StatOf("/dev/null").st_mode));
+TEST_F(SafeSave, PipeIsWrittenAndNotReplaced) {
+  ASSERT_EQ(::mkfifo(out_.c_str(), 0600), 0);
+  const int reader = ::open(out_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  Save(out_, {u"THROUGH", u"THE PIPE"});
+  char received[64] = {};
+  EXPECT_EQ(::read(reader, received, sizeof received), 19);
+  ::close(reader);
+  EXPECT_STREQ(received, "THROUGH\r\nTHE PIPE\r\n");
+  EXPECT_TRUE(S_ISFIFO(StatOf(out_).st_mode));
+  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"part.nc"});
 }
 
 TEST_F(SafeSave, OutputThatCannotBeCreatedFailsWithItsOwnPathAndStaysAsItWas) {
