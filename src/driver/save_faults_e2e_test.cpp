@@ -36,14 +36,8 @@ constexpr uid_t kNobody = 65534;
 // Under AddressSanitizer the program runs several times slower, so the
 // large files shrink; and an address-space limit cannot be combined with it,
 // since it reserves terabytes of shadow memory at start.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(NCREWRITE_SANITIZED)
 constexpr bool kAddressSanitizer = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
