@@ -6,9 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "testing/rewrite_oracle.h"
+
 namespace ncrewrite {
 namespace {
 
+using testing::RewriteSlowly;
 using Lines = std::vector<std::u16string>;
 
 /// "A, M104, B" -> {"A", "M104", "B"}; "" -> no lines.
@@ -26,30 +29,6 @@ Lines Rewrite(const Lines& before, const TextEncoding& encoding = Utf16LeEncodin
   LineList list = LineList::FromLines(encoding, before);
   ApplyRewriteRule(list);
   return list.DecodedLines();
-}
-
-bool ReadsCode(std::u16string_view line, std::u16string_view code) {
-  while (!line.empty() && line.front() <= u' ') line.remove_prefix(1);
-  while (!line.empty() && line.back() <= u' ') line.remove_suffix(1);
-  return line == code;
-}
-
-/// The rule's steps transcribed as directly as possible, with the backward
-/// search and the removals from the middle of a vector: slow, but easy to
-/// check against the description, so it serves as the oracle.
-Lines RewriteSlowly(Lines lines) {
-  for (std::ptrdiff_t i = 0; i < std::ssize(lines); ++i) {
-    if (!ReadsCode(lines[static_cast<std::size_t>(i)], u"M80")) continue;
-    std::ptrdiff_t j = i - 1;
-    while (j >= 1 && !ReadsCode(lines[static_cast<std::size_t>(j)], u"M104")) --j;
-    if (j < 1) continue;
-    lines[static_cast<std::size_t>(j)] = u"M104 M180";
-    lines.erase(lines.begin() + i);
-    if (i < std::ssize(lines) && ReadsCode(lines[static_cast<std::size_t>(i)], u"M81")) {
-      lines.erase(lines.begin() + i);
-    }
-  }
-  return lines;
 }
 
 struct RuleCase {

@@ -1,5 +1,7 @@
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -7,6 +9,7 @@
 #include <cerrno>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 #include "testing/run_program.h"
 #include "testing/temp_dir.h"
@@ -35,22 +38,71 @@ int WaitWithTimeout(pid_t pid, double timeout_seconds) {
   }
 }
 
+/// Starts the program with fork and exec, for what posix_spawn cannot set
+/// up in the child: resource limits and ignored signals. The child calls
+/// only async-signal-safe functions.
+pid_t ForkWithLimits(const std::string& program, char* const* argv, char* const* envp,
+                     const std::string& out_path, const std::string& err_path,
+                     const ProgramOptions& options) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  const int in = ::open("/dev/null", O_RDONLY);
+  const int out = ::open(out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+  const int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+  if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+      ::dup2(err, 2) < 0) {
+    ::_exit(127);
+  }
+  if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(127);
+  for (const ResourceLimit& limit : options.limits) {
+    rlimit value{};
+    ::getrlimit(limit.resource, &value);
+    value.rlim_cur = static_cast<rlim_t>(limit.value);
+    if (::setrlimit(limit.resource, &value) != 0) ::_exit(127);
+  }
+  for (const int signal : options.ignored_signals) ::signal(signal, SIG_IGN);
+  ::execve(program.c_str(), argv, envp);
+  ::_exit(127);
+}
+
 }  // namespace
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const ProgramOptions& options) {
-  TempDir capture;
-  const std::string out_path = capture.File("out");
-  const std::string err_path = capture.File("err");
+RunningProgram::RunningProgram(pid_t pid, std::unique_ptr<TempDir> capture,
+                               double timeout_seconds)
+    : pid_(pid), capture_(std::move(capture)), timeout_seconds_(timeout_seconds) {}
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
-  if (!options.directory.empty()) {
-    posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
+RunningProgram::RunningProgram(RunningProgram&& other) noexcept
+    : pid_(std::exchange(other.pid_, 0)),
+      capture_(std::move(other.capture_)),
+      timeout_seconds_(other.timeout_seconds_) {}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ <= 0) return;
+  ::kill(pid_, SIGKILL);
+  int status = 0;
+  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
+}
+
+void RunningProgram::Kill(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+ProgramRun RunningProgram::Wait() {
+  const int status = WaitWithTimeout(std::exchange(pid_, 0), timeout_seconds_);
+  ProgramRun run;
+  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
+  run.out = ReadFile(capture_->File("out"));
+  run.err = ReadFile(capture_->File("err"));
+  return run;
+}
+
+RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                            const ProgramOptions& options) {
+  auto capture = std::make_unique<TempDir>();
+  const std::string out_path = capture->File("out");
+  const std::string err_path = capture->File("err");
 
   std::vector<std::string> argv_strings = {program};
   argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
@@ -64,19 +116,32 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   std::vector<char*> argv = PointerArray(argv_strings);
   std::vector<char*> envp = PointerArray(env_strings);
 
+  if (!options.limits.empty() || !options.ignored_signals.empty()) {
+    const pid_t pid =
+        ForkWithLimits(program, argv.data(), envp.data(), out_path, err_path, options);
+    if (pid < 0) throw std::runtime_error("cannot start " + program);
+    return RunningProgram(pid, std::move(capture), options.timeout_seconds);
+  }
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+  if (!options.directory.empty()) {
+    posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
+  }
   pid_t pid = 0;
   const int spawned =
       ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + program);
+  return RunningProgram(pid, std::move(capture), options.timeout_seconds);
+}
 
-  const int status = WaitWithTimeout(pid, options.timeout_seconds);
-  ProgramRun run;
-  if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  run.out = ReadFile(out_path);
-  run.err = ReadFile(err_path);
-  return run;
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options) {
+  return StartProgram(program, arguments, options).Wait();
 }
 
 }  // namespace ncrewrite::testing

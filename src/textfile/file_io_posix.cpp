@@ -21,22 +21,6 @@ namespace {
 // Larger requests are split: Linux moves at most about 2 GiB per call.
 constexpr std::size_t kMaxRequest = std::size_t{1} << 30;
 
-/// Owns a file descriptor and closes it on every path.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 /// Opens without blocking (a FIFO put at the path must not hang the run),
 /// then makes the descriptor blocking again for the real transfer.
 int OpenNonBlocking(const std::string& path, int flags, mode_t mode = 0) {
@@ -88,41 +72,128 @@ std::size_t WriteOnce(int fd, const char* data, std::size_t size) {
   return written > 0 ? static_cast<std::size_t>(written) : 0;
 }
 
+
+int Descriptor(const FileHandle& file) { return static_cast<int>(file.get()); }
+
+/// Opens `path` and takes the lock that keeps other instances out while the
+/// output is saved.
+int OpenLockedForWriting(const std::string& path, int flags, FileHandle& file) {
+  FileHandle opened(OpenNonBlocking(path, O_WRONLY | flags, 0666));
+  if (!opened.is_open()) return errno;
+  if (ConflictsWithLock(Descriptor(opened), LOCK_EX)) return EWOULDBLOCK;
+  file = std::move(opened);
+  return 0;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+mode_t NewFileMode() {
+  // The mask can only be read by setting it; the program has one thread.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
+}
+
 }  // namespace
 
+FileHandle::~FileHandle() { Close(); }
+
+FileHandle::FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = std::exchange(other.handle_, kNone);
+  }
+  return *this;
+}
+
+int FileHandle::Close() noexcept {
+  if (handle_ == kNone) return 0;
+  const int fd = static_cast<int>(std::exchange(handle_, kNone));
+  // Linux releases the descriptor even when close is interrupted.
+  return ::close(fd) != 0 && errno != EINTR ? errno : 0;
+}
+
 FileContent ReadWholeFile(const std::string& path) {
-  const Descriptor file(OpenNonBlocking(path, O_RDONLY));
-  if (file.get() < 0) RaiseOpenFailure(path, errno);
-  if (ConflictsWithLock(file.get(), LOCK_SH)) RaiseOpenFailure(path, EWOULDBLOCK);
+  const FileHandle file(OpenNonBlocking(path, O_RDONLY));
+  if (!file.is_open()) RaiseOpenFailure(path, errno);
+  const int fd = Descriptor(file);
+  if (ConflictsWithLock(fd, LOCK_SH)) RaiseOpenFailure(path, EWOULDBLOCK);
   struct stat status;
-  if (::fstat(file.get(), &status) != 0) RaiseReadFailure();
+  if (::fstat(fd, &status) != 0) RaiseReadFailure();
   FileContent content;
   content.size = static_cast<std::uint64_t>(status.st_size);
   if (content.size > PTRDIFF_MAX) throw std::bad_alloc();
   content.bytes = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(content.size));
   AskForHugePages(content.bytes.get(), static_cast<std::size_t>(content.size));
-  ReadFully(file.get(), content.bytes.get(), content.size);
+  ReadFully(fd, content.bytes.get(), content.size);
   return content;
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), handle_(-1) {
-  Descriptor file(OpenNonBlocking(path, O_WRONLY | O_CREAT, 0666));
-  if (file.get() < 0) RaiseCreateFailure(path, errno);
-  if (ConflictsWithLock(file.get(), LOCK_EX)) RaiseCreateFailure(path, EWOULDBLOCK);
-  struct stat status;
-  if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) &&
-      ::ftruncate(file.get(), 0) != 0) {
-    RaiseCreateFailure(path, errno);
+std::string ResolveLinks(const std::string& path) {
+  std::string resolved = path;
+  // As many links as the kernel follows in one lookup; a longer chain or a
+  // loop is left to the open, which reports it.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat status;
+    if (::lstat(resolved.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) return resolved;
+    std::string target(static_cast<std::size_t>(status.st_size) + 1, '\0');
+    const ssize_t length = ::readlink(resolved.c_str(), target.data(), target.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= target.size()) return path;
+    target.resize(static_cast<std::size_t>(length));
+    const std::size_t slash = resolved.rfind('/');
+    resolved = target.front() == '/' || slash == std::string::npos
+                   ? target
+                   : resolved.substr(0, slash + 1) + target;
   }
-  handle_ = file.release();
+  return path;
 }
 
-OutputFile::~OutputFile() {
-  if (handle_ >= 0) ::close(static_cast<int>(handle_));
+int OpenExistingOutput(const std::string& path, FileHandle& file) {
+  const int error = OpenLockedForWriting(path, 0, file);
+  return error == ENOENT ? 0 : error;
 }
 
-void OutputFile::Write(const char* data, std::size_t size) {
-  const int fd = static_cast<int>(handle_);
+FileFacts QueryFile(const FileHandle& file) {
+  struct stat status;
+  if (::fstat(Descriptor(file), &status) != 0) return {};
+  return {S_ISREG(status.st_mode), static_cast<std::uint64_t>(status.st_nlink)};
+}
+
+int TruncateFile(const FileHandle& file) {
+  return ::ftruncate(Descriptor(file), 0) == 0 ? 0 : errno;
+}
+
+int CreateOutputInPlace(const std::string& path, FileHandle& file) {
+  return OpenLockedForWriting(path, O_CREAT, file);
+}
+
+int CreateTempFileBeside(const std::string& target, const FileHandle& existing,
+                         std::string& temp_path, FileHandle& file) {
+  std::string name = DirectoryOf(target) + "/.ncrewrite-XXXXXX";
+  FileHandle created(::mkostemp(name.data(), O_CLOEXEC));  // mode 0600
+  if (!created.is_open()) return errno;
+  struct stat status;
+  if (existing.is_open() && ::fstat(Descriptor(existing), &status) == 0 &&
+      (status.st_uid != ::geteuid() || status.st_gid != ::getegid()) &&
+      ::fchown(Descriptor(created), status.st_uid, status.st_gid) != 0) {
+    // The replaced file would change its owner: better written in place.
+    const int error = errno;
+    ::unlink(name.c_str());
+    return error;
+  }
+  temp_path = std::move(name);
+  file = std::move(created);
+  return 0;
+}
+
+void WriteToFile(const FileHandle& file, const char* data, std::size_t size) {
+  const int fd = Descriptor(file);
   bool retried = false;
   while (size > 0) {
     const std::size_t written = WriteOnce(fd, data, size);
@@ -135,11 +206,36 @@ void OutputFile::Write(const char* data, std::size_t size) {
   }
 }
 
-void OutputFile::Close() {
-  const int fd = static_cast<int>(handle_);
-  handle_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) RaiseWriteFailure();
+int FlushToDisk(const FileHandle& file) {
+  int result;
+  do {
+    result = ::fsync(Descriptor(file));
+  } while (result != 0 && errno == EINTR);
+  return result == 0 ? 0 : errno;
 }
+
+int MatchPermissions(const FileHandle& temp, const FileHandle& existing) {
+  mode_t mode = NewFileMode();
+  struct stat status;
+  if (existing.is_open() && ::fstat(Descriptor(existing), &status) == 0) {
+    mode = status.st_mode & 07777;
+  }
+  return ::fchmod(Descriptor(temp), mode) == 0 ? 0 : errno;
+}
+
+int MoveIntoPlace(const std::string& temp_path, const std::string& target,
+                  FileHandle& existing) {
+  if (::rename(temp_path.c_str(), target.c_str()) != 0) return errno;
+  // The new name must survive a power cut too; some file systems cannot
+  // flush a directory, and the rename has happened anyway.
+  const FileHandle directory(
+      ::open(DirectoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (directory.is_open()) FlushToDisk(directory);
+  existing.Close();
+  return 0;
+}
+
+void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
 std::string FullPath(const std::string& path) {
   std::string joined = path;

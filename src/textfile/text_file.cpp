@@ -6,6 +6,7 @@
 
 #include "textfile/file_failures.h"
 #include "textfile/file_io.h"
+#include "textfile/output_file.h"
 #include "textfile/utf8.h"
 
 namespace ncrewrite {
@@ -194,7 +195,7 @@ void SaveTextFile(const LineList& lines, const std::string& path) {
     WriteConvertedLines(lines, encoding, out);
   }
   out.Flush();
-  file.Close();
+  file.Commit();
 }
 
 }  // namespace ncrewrite

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "textfile/file_io.h"
+
+namespace ncrewrite {
+
+/// A save in progress. The content goes to a new file beside the output,
+/// which takes the output's place in one atomic step on Commit, so that the
+/// output holds its old content after any failure and the whole new content
+/// after success, even across a crash or a power cut.
+///
+/// The output is written in place instead, emptied first, where replacing it
+/// would break what users rely on: a file with several hard links (replacing
+/// would split them), a device or pipe, or a directory in which no new file
+/// can be made while the output itself is writable. A symbolic link at the
+/// path stays a link; the file it leads to gets the new content.
+class OutputFile {
+ public:
+  /// Prepares the save to `path`; the output is locked against other
+  /// instances until the save ends. Raises EFCreateError with the full path
+  /// of `path` when the output can be neither replaced nor written.
+  explicit OutputFile(const std::string& path);
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  /// Writes all `size` bytes. Raises EWriteError.
+  void Write(const char* data, std::size_t size);
+
+  /// Flushes the content to the disk and puts it in place. Raises
+  /// EWriteError when the content may not have reached the disk, and
+  /// EFCreateError when the output cannot be replaced; the output is
+  /// unchanged then (when not written in place).
+  void Commit();
+
+ private:
+  /// The new file while it is written; removed unless it was put in place.
+  struct TempFile {
+    FileHandle file;
+    std::string path;  // empty when there is none
+    ~TempFile();
+  };
+
+  void PrepareInPlace();
+
+  std::string path_;     // as given: failure messages name it
+  std::string target_;   // the file that gets the content
+  FileHandle existing_;  // the output before the save, locked; closed when none
+  FileHandle in_place_;  // the output, when written in place
+  TempFile temp_;
+};
+
+}  // namespace ncrewrite
