@@ -1,6 +1,7 @@
 #include "failure/memory_ledger.h"
 
 #include <array>
+#include <cstdarg>
 #include <cstdio>
 
 namespace ncrewrite {
@@ -21,11 +22,13 @@ class Writer {
  public:
   explicit Writer(std::span<char> buffer) : buffer_(buffer) {}
 
-  template <typename... Args>
-  void Print(const char* format, Args... args) noexcept {
+  __attribute__((format(printf, 2, 3))) void Print(const char* format, ...) noexcept {
     if (cut_ || buffer_.size() <= kCutMark.size() + length_) return;
     const std::size_t room = buffer_.size() - kCutMark.size() - length_;
-    const int wanted = std::snprintf(buffer_.data() + length_, room + 1, format, args...);
+    std::va_list args;
+    va_start(args, format);
+    const int wanted = std::vsnprintf(buffer_.data() + length_, room + 1, format, args);
+    va_end(args);
     if (wanted < 0 || static_cast<std::size_t>(wanted) > room) {
       kCutMark.copy(buffer_.data() + length_, kCutMark.size());
       length_ += kCutMark.size();
