@@ -7,6 +7,7 @@
 
 #include "driver/process.h"
 #include "driver/replace_extension.h"
+#include "failure/code_module.h"
 
 namespace ncrewrite {
 namespace {
@@ -29,18 +30,8 @@ std::string GetCommandArgument(std::int32_t index) {
   return arguments[static_cast<std::size_t>(index)];
 }
 
-std::string GetExecutablePath() {
-  std::string path(4096, '\0');
-  for (;;) {
-    const ssize_t length = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (length < 0) return {};
-    if (static_cast<std::size_t>(length) < path.size()) {
-      path.resize(static_cast<std::size_t>(length));
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
+// The failure report names the same file, so both ask the same question.
+std::string GetExecutablePath() { return OwnExecutablePath(); }
 
 bool IsExistingFile(const std::string& path) {
   struct stat status;
