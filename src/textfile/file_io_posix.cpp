@@ -75,6 +75,25 @@ std::size_t WriteOnce(int fd, const char* data, std::size_t size) {
 
 int Descriptor(const FileHandle& file) { return static_cast<int>(file.get()); }
 
+/// Opens `path` for reading and takes a shared lock, which keeps other
+/// instances of the program from writing the file while it is read.
+/// Raises EFOpenError.
+FileHandle OpenForLoading(const std::string& path) {
+  FileHandle file(OpenNonBlocking(path, O_RDONLY));
+  if (!file.is_open()) RaiseOpenFailure(path, errno);
+  if (ConflictsWithLock(Descriptor(file), LOCK_SH)) RaiseOpenFailure(path, EWOULDBLOCK);
+  return file;
+}
+
+/// The size of the open file. Raises EReadError.
+std::uint64_t SizeOf(const FileHandle& file) {
+  struct stat status;
+  if (::fstat(Descriptor(file), &status) != 0) RaiseReadFailure();
+  const auto size = static_cast<std::uint64_t>(status.st_size);
+  if (size > PTRDIFF_MAX) throw std::bad_alloc();
+  return size;
+}
+
 /// Opens `path` and takes the lock that keeps other instances out while the
 /// output is saved.
 int OpenLockedForWriting(const std::string& path, int flags, FileHandle& file) {
@@ -119,20 +138,25 @@ int FileHandle::Close() noexcept {
   return ::close(fd) != 0 && errno != EINTR ? errno : 0;
 }
 
-FileContent ReadWholeFile(const std::string& path) {
-  const FileHandle file(OpenNonBlocking(path, O_RDONLY));
-  if (!file.is_open()) RaiseOpenFailure(path, errno);
+FileBytes ReadWholeFile(const std::string& path) {
+  const FileHandle file = OpenForLoading(path);
+  const std::uint64_t size = SizeOf(file);
+  auto copy = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
+  AskForHugePages(copy.get(), static_cast<std::size_t>(size));
+  ReadFully(Descriptor(file), copy.get(), size);
+  return FileBytes(std::move(copy), size);
+}
+
+FileBytes ViewWholeFile(const std::string& path) {
+  FileHandle file = OpenForLoading(path);
   const int fd = Descriptor(file);
-  if (ConflictsWithLock(fd, LOCK_SH)) RaiseOpenFailure(path, EWOULDBLOCK);
-  struct stat status;
-  if (::fstat(fd, &status) != 0) RaiseReadFailure();
-  FileContent content;
-  content.size = static_cast<std::uint64_t>(status.st_size);
-  if (content.size > PTRDIFF_MAX) throw std::bad_alloc();
-  content.bytes = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(content.size));
-  AskForHugePages(content.bytes.get(), static_cast<std::size_t>(content.size));
-  ReadFully(fd, content.bytes.get(), content.size);
-  return content;
+  const std::uint64_t size = SizeOf(file);
+  FileView view = FileView::Map(std::move(file), size);
+  if (!view.is_open()) return ReadWholeFile(path);
+  // The view keeps the file open. Its lock would keep this very process
+  // from saving over the file, and a change is caught by the view itself.
+  ::flock(fd, LOCK_UN);
+  return FileBytes(std::move(view), size);
 }
 
 std::string ResolveLinks(const std::string& path) {

@@ -46,10 +46,10 @@ class LineDecoder {
   std::vector<std::u16string> lines_;
 };
 
-std::unique_ptr<char[]> CopyToBuffer(std::string_view text) {
+FileBytes CopyToBytes(std::string_view text) {
   auto buffer = std::make_unique_for_overwrite<char[]>(text.size());
   text.copy(buffer.get(), text.size());
-  return buffer;
+  return FileBytes(std::move(buffer), text.size());
 }
 
 }  // namespace
@@ -65,14 +65,14 @@ LineList LineList::FromLines(const TextEncoding& encoding,
   }
   LineList list;
   list.set_remembered_encoding(encoding);
-  list.AssignText(encoding, CopyToBuffer(text), 0, text.size());
+  list.AssignText(encoding, CopyToBytes(text), 0, text.size());
   return list;
 }
 
-void LineList::AssignText(const TextEncoding& stored, std::unique_ptr<char[]> buffer,
-                          std::uint64_t begin, std::uint64_t end) {
+void LineList::AssignText(const TextEncoding& stored, FileBytes bytes, std::uint64_t begin,
+                          std::uint64_t end) {
   stored_ = &stored;
-  buffer_ = std::move(buffer);
+  bytes_ = std::move(bytes);
   begin_ = begin;
   end_ = end;
   marks_.clear();
@@ -94,7 +94,7 @@ void LineList::ApplyEdits() {
     VisitLines<Units>(builder);
     return std::move(builder.text());
   });
-  AssignText(*stored_, CopyToBuffer(text), 0, text.size());
+  AssignText(*stored_, CopyToBytes(text), 0, text.size());
 }
 
 void LineList::SetReplacementText(std::u16string_view text) {

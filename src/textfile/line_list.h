@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "textfile/file_io.h"
 #include "textfile/line_scan.h"
 #include "textfile/text_encoding.h"
 
@@ -35,17 +36,21 @@ class LineList {
   void set_remembered_encoding(const TextEncoding& encoding) noexcept { remembered_ = &encoding; }
 
   /// Replaces every line by the lines of the text at [begin, end) of
-  /// `buffer`, whose units are those of `stored`.
-  void AssignText(const TextEncoding& stored, std::unique_ptr<char[]> buffer,
-                  std::uint64_t begin, std::uint64_t end);
+  /// `bytes`, whose units are those of `stored`.
+  void AssignText(const TextEncoding& stored, FileBytes bytes, std::uint64_t begin,
+                  std::uint64_t end);
 
   /// Every line as text. For inspection and tests; not for large files.
   std::vector<std::u16string> DecodedLines() const;
 
   /// The encoding that the stored text and replacement texts are in.
   const TextEncoding& stored_encoding() const noexcept { return *stored_; }
-  const char* text_begin() const noexcept { return buffer_.get() + begin_; }
-  const char* text_end() const noexcept { return buffer_.get() + end_; }
+  const char* text_begin() const noexcept { return bytes_.data() + begin_; }
+  const char* text_end() const noexcept { return bytes_.data() + end_; }
+
+  /// The bytes that the stored text is part of. A save may turn a view of
+  /// the loaded file into a copy, which leaves the lines as they are.
+  FileBytes& stored_bytes() const noexcept { return bytes_; }
 
   bool has_edits() const noexcept { return !marks_.empty(); }
 
@@ -88,7 +93,7 @@ class LineList {
 
   const TextEncoding* remembered_ = nullptr;
   const TextEncoding* stored_;
-  std::unique_ptr<char[]> buffer_;
+  mutable FileBytes bytes_;
   std::uint64_t begin_ = 0;
   std::uint64_t end_ = 0;
   std::vector<std::uint64_t> marks_;  // kMarksPerWord lines a word, first line lowest

@@ -12,24 +12,27 @@ OutputFile::TempFile::~TempFile() {
   RemoveFile(path);
 }
 
-OutputFile::OutputFile(const std::string& path) : path_(path), target_(ResolveLinks(path)) {
+OutputFile::OutputFile(const std::string& path, FileBytes& source)
+    : path_(path), target_(ResolveLinks(path)) {
   if (const int error = OpenExistingOutput(target_, existing_)) RaiseCreateFailure(path_, error);
   if (existing_.is_open()) {
     const FileFacts facts = QueryFile(existing_);
     if (!facts.regular || facts.links > 1) {
-      PrepareInPlace();
+      PrepareInPlace(source);
       return;
     }
   }
-  if (CreateTempFileBeside(target_, existing_, temp_.path, temp_.file) != 0) PrepareInPlace();
+  if (CreateTempFileBeside(target_, existing_, temp_.path, temp_.file) != 0) PrepareInPlace(source);
 }
 
-void OutputFile::PrepareInPlace() {
+void OutputFile::PrepareInPlace(FileBytes& source) {
   if (existing_.is_open()) {
     in_place_ = std::move(existing_);
   } else if (const int error = CreateOutputInPlace(target_, in_place_)) {
     RaiseCreateFailure(path_, error);
   }
+  // Emptying the file would take the content from under its own view.
+  if (source.Views(in_place_)) source.MakeCopy();
   if (!QueryFile(in_place_).regular) return;
   if (const int error = TruncateFile(in_place_)) RaiseCreateFailure(path_, error);
 }

@@ -20,9 +20,12 @@ namespace ncrewrite {
 class OutputFile {
  public:
   /// Prepares the save to `path`; the output is locked against other
-  /// instances until the save ends. Raises EFCreateError with the full path
-  /// of `path` when the output can be neither replaced nor written.
-  explicit OutputFile(const std::string& path);
+  /// instances until the save ends. The content is written from `source`,
+  /// which is first turned into a copy when it is a view of the very file
+  /// that is written in place. Raises EFCreateError with the full path of
+  /// `path` when the output can be neither replaced nor written, and
+  /// EReadError when `source` must be copied but its file has changed.
+  OutputFile(const std::string& path, FileBytes& source);
   OutputFile(const OutputFile&) = delete;
   OutputFile& operator=(const OutputFile&) = delete;
 
@@ -43,7 +46,7 @@ class OutputFile {
     ~TempFile();
   };
 
-  void PrepareInPlace();
+  void PrepareInPlace(FileBytes& source);
 
   std::string path_;     // as given: failure messages name it
   std::string target_;   // the file that gets the content

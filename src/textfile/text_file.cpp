@@ -167,12 +167,12 @@ void WriteConvertedLines(const LineList& lines, const TextEncoding& encoding,
 }  // namespace
 
 void LoadTextFile(LineList& lines, const std::string& path) {
-  FileContent file = ReadWholeFile(path);
-  const std::string_view bytes(file.bytes.get(), static_cast<std::size_t>(file.size));
+  FileBytes file = ViewWholeFile(path);
+  const std::string_view bytes(file.data(), static_cast<std::size_t>(file.size()));
   const TextEncoding& encoding = DetectEncoding(bytes);
   lines.set_remembered_encoding(encoding);
   const std::uint64_t begin = encoding.byte_order_mark.size();
-  std::uint64_t end = file.size;
+  std::uint64_t end = file.size();
   if (encoding.units != UnitFormat::kByte) {
     if (end - begin == 1) RaiseDecodingFailure();
     end -= (end - begin) % 2;  // an odd last byte is no code unit
@@ -180,11 +180,11 @@ void LoadTextFile(LineList& lines, const std::string& path) {
              !IsWellFormedUtf8(bytes.substr(static_cast<std::size_t>(begin)))) {
     RaiseDecodingFailure();
   }
-  lines.AssignText(encoding, std::move(file.bytes), begin, end);
+  lines.AssignText(encoding, std::move(file), begin, end);
 }
 
 void SaveTextFile(const LineList& lines, const std::string& path) {
-  OutputFile file(path);
+  OutputFile file(path, lines.stored_bytes());
   const TextEncoding* remembered = lines.remembered_encoding();
   const TextEncoding& encoding = remembered != nullptr ? *remembered : SystemCodePage();
   OutputBuffer out(file);
@@ -195,6 +195,8 @@ void SaveTextFile(const LineList& lines, const std::string& path) {
     WriteConvertedLines(lines, encoding, out);
   }
   out.Flush();
+  // The loaded file may have changed while it was written out from.
+  lines.stored_bytes().CheckUnchanged();
   file.Commit();
 }
 

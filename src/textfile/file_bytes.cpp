@@ -1,0 +1,23 @@
+#include <cstring>
+
+#include "textfile/file_failures.h"
+#include "textfile/file_io.h"
+
+namespace ncrewrite {
+
+void FileBytes::CheckUnchanged() const {
+  if (view_.is_open() && !view_.Unchanged()) RaiseReadFailure();
+}
+
+void FileBytes::MakeCopy() {
+  if (!view_.is_open()) return;
+  auto copy = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size_));
+  std::memcpy(copy.get(), data_, static_cast<std::size_t>(size_));
+  // Checked after copying: a change during the copy is caught as well.
+  CheckUnchanged();
+  copy_ = std::move(copy);
+  data_ = copy_.get();
+  view_ = FileView();
+}
+
+}  // namespace ncrewrite

@@ -1,0 +1,160 @@
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <utility>
+
+#include "textfile/file_io.h"
+
+namespace ncrewrite {
+namespace {
+
+// A mapped file that another process cuts short would end this process with
+// SIGBUS at the first touch of a lost page. The handler below maps zeros in
+// place of the lost pages instead and notes the loss, so that the run ends
+// with a read failure and leaves its output as it was.
+
+/// The address range of one view, as the signal handler sees it.
+struct GuardedRange {
+  std::atomic<std::uintptr_t> begin{0};
+  std::atomic<std::uintptr_t> end{0};
+  std::atomic<bool> lost{false};
+};
+
+constexpr std::size_t kMaxGuardedViews = 16;
+std::array<GuardedRange, kMaxGuardedViews> g_ranges;
+std::size_t g_guarded_views = 0;
+struct sigaction g_previous_action;
+std::uintptr_t g_page_size = 0;
+
+/// Turns the lost pages of a view into zeros. Any other bus error is left
+/// to whoever handled it before, or ends the process as usual.
+void OnBusError(int signal, siginfo_t* info, void*) {
+  const auto address = reinterpret_cast<std::uintptr_t>(info->si_addr);
+  const bool from_fault = info->si_code > 0;  // not sent by a process
+  for (GuardedRange& range : g_ranges) {
+    const std::uintptr_t end = range.end.load();
+    if (!from_fault || address < range.begin.load() || address >= end) continue;
+    // A file is cut short from its end: every later page is lost too.
+    const std::uintptr_t page = address & ~(g_page_size - 1);
+    if (::mmap(reinterpret_cast<void*>(page), end - page, PROT_READ,
+               MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0) != MAP_FAILED) {
+      range.lost.store(true);
+      return;
+    }
+  }
+  ::sigaction(signal, &g_previous_action, nullptr);
+  // A fault happens again on return; a sent signal must be sent again.
+  if (!from_fault) ::raise(signal);
+}
+
+/// Takes a free guard for [begin, end), installing the handler for the
+/// first one. Gives -1 when none is free.
+int TakeGuard(const char* data, std::uint64_t size) {
+  for (std::size_t k = 0; k < g_ranges.size(); ++k) {
+    GuardedRange& range = g_ranges[k];
+    if (range.end.load() != 0) continue;
+    if (g_guarded_views == 0) {
+      g_page_size = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+      struct sigaction action = {};
+      action.sa_sigaction = OnBusError;
+      action.sa_flags = SA_SIGINFO;
+      sigemptyset(&action.sa_mask);
+      if (::sigaction(SIGBUS, &action, &g_previous_action) != 0) return -1;
+    }
+    ++g_guarded_views;
+    range.lost.store(false);
+    range.begin.store(reinterpret_cast<std::uintptr_t>(data));
+    range.end.store(reinterpret_cast<std::uintptr_t>(data) + size);
+    return static_cast<int>(k);
+  }
+  return -1;
+}
+
+void ReleaseGuard(int guard) {
+  GuardedRange& range = g_ranges[static_cast<std::size_t>(guard)];
+  range.end.store(0);
+  range.begin.store(0);
+  if (--g_guarded_views == 0) ::sigaction(SIGBUS, &g_previous_action, nullptr);
+}
+
+std::int64_t ModificationTime(const struct stat& status) {
+  return std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+}
+
+int Descriptor(const FileHandle& file) { return static_cast<int>(file.get()); }
+
+}  // namespace
+
+FileView::~FileView() { Release(); }
+
+FileView::FileView(FileView&& other) noexcept
+    : file_(std::move(other.file_)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)),
+      modified_(other.modified_),
+      guard_(std::exchange(other.guard_, -1)) {}
+
+FileView& FileView::operator=(FileView&& other) noexcept {
+  if (this != &other) {
+    Release();
+    file_ = std::move(other.file_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    modified_ = other.modified_;
+    guard_ = std::exchange(other.guard_, -1);
+  }
+  return *this;
+}
+
+void FileView::Release() noexcept {
+  if (data_ == nullptr) return;
+  ::munmap(data_, static_cast<std::size_t>(size_));
+  ReleaseGuard(guard_);
+  data_ = nullptr;
+  guard_ = -1;
+  file_.Close();
+}
+
+FileView FileView::Map(FileHandle file, std::uint64_t size) {
+  struct stat status;
+  if (size == 0 || size > SIZE_MAX || ::fstat(Descriptor(file), &status) != 0) return {};
+  void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE,
+                      Descriptor(file), 0);
+  if (data == MAP_FAILED) return {};
+  FileView view;
+  view.guard_ = TakeGuard(static_cast<char*>(data), size);
+  if (view.guard_ < 0) {
+    ::munmap(data, static_cast<std::size_t>(size));
+    return {};
+  }
+  // A file that is not yet cached is read ahead while the first pages are
+  // worked on.
+  ::madvise(data, static_cast<std::size_t>(size), MADV_WILLNEED);
+  view.file_ = std::move(file);
+  view.data_ = static_cast<char*>(data);
+  view.size_ = size;
+  view.modified_ = ModificationTime(status);
+  return view;
+}
+
+bool FileView::Unchanged() const {
+  struct stat status;
+  return !g_ranges[static_cast<std::size_t>(guard_)].lost.load() &&
+         ::fstat(Descriptor(file_), &status) == 0 &&
+         static_cast<std::uint64_t>(status.st_size) == size_ &&
+         ModificationTime(status) == modified_;
+}
+
+bool FileView::Shows(const FileHandle& file) const {
+  struct stat mine;
+  struct stat theirs;
+  return ::fstat(Descriptor(file_), &mine) == 0 && ::fstat(Descriptor(file), &theirs) == 0 &&
+         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+}
+
+}  // namespace ncrewrite
