@@ -152,12 +152,8 @@ TEST_F(RewriteRun, NoUsableArgumentDoesNothing) {
     EXPECT_EQ(run.exit_status, 0) << (arguments.empty() ? "none" : arguments[0]);
     EXPECT_EQ(run.out + run.err, "");
   }
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir_.path())) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"dangling", "fifo", "folder", "ncrewrite"}));
+  EXPECT_EQ(testing::DirectoryEntries(dir_.path()),
+            (std::vector<std::string>{"dangling", "fifo", "folder", "ncrewrite"}));
 }
 
 TEST_F(RewriteRun, LinkToAFileIsFollowed) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ncrewrite::testing {
 
@@ -27,5 +28,8 @@ class TempDir {
 
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
+
+/// The names in `directory`, sorted.
+std::vector<std::string> DirectoryEntries(const std::filesystem::path& directory);
 
 }  // namespace ncrewrite::testing

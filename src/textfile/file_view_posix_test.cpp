@@ -21,6 +21,7 @@ namespace ncrewrite {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::DirectoryEntries;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -37,15 +38,6 @@ std::string WithCrLf(const std::string& text) {
   std::string converted;
   for (const char c : text) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
   return converted;
-}
-
-std::vector<std::string> Entries(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 /// Dates the file an hour back, as a program that was written before the
@@ -90,11 +82,17 @@ struct Change {
 /// save must not mix old and new content, nor end the process on a page that
 /// the file lost: it fails with a read error and the output stays as it was.
 TEST(FileView, ChangeOfTheLoadedFileFailsTheSaveAndKeepsTheOutput) {
+  const auto cut_to = [](off_t size) {
+    return [size](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), size), 0); };
+  };
+  const auto write_at = [](off_t offset) {
+    return [offset](const std::string& path) { WriteAt(path, offset, "M80\n"); };
+  };
   const Change changes[] = {
-      {"cut short", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 100), 0); }},
-      {"cut to nothing", [](const std::string& path) { ASSERT_EQ(::truncate(path.c_str(), 0), 0); }},
-      {"written to", [](const std::string& path) { WriteAt(path, 50000, "M80\n"); }},
-      {"grown", [](const std::string& path) { WriteAt(path, 1 << 20, "M80\n"); }},
+      {"cut short", cut_to(100)},
+      {"cut to nothing", cut_to(0)},
+      {"written to", write_at(50000)},
+      {"grown", write_at(1 << 20)},
   };
   const std::string program = ProgramOfPages();
   for (const Change& change : changes) {
@@ -115,7 +113,8 @@ TEST(FileView, ChangeOfTheLoadedFileFailsTheSaveAndKeepsTheOutput) {
       EXPECT_EQ(failure.message(), "Stream-Lesefehler") << change.name;
     }
     EXPECT_EQ(ReadFile(output), "OLD\r\n") << change.name;
-    EXPECT_EQ(Entries(dir.path()), (std::vector<std::string>{"in.nc", "out.tap"})) << change.name;
+    EXPECT_EQ(DirectoryEntries(dir.path()), (std::vector<std::string>{"in.nc", "out.tap"}))
+        << change.name;
   }
 }
 

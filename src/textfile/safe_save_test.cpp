@@ -24,6 +24,7 @@ namespace ncrewrite {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::DirectoryEntries;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -33,15 +34,6 @@ void Save(const std::string& path, const std::vector<std::u16string>& lines = {u
 }
 
 /// Names in `directory`, sorted: shows any temp file left behind.
-std::vector<std::string> Entries(const fs::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 struct stat StatOf(const std::string& path) {
   struct stat status {};
   EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
@@ -80,7 +72,7 @@ TEST_F(SafeSave, ReplacesTheContentAndLeavesNoOtherFile) {
   WriteFile(out_, "OLD CONTENT, LONGER THAN THE NEW ONE\n");
   Save(out_, {u"NEW", u""});
   EXPECT_EQ(ReadFile(out_), "NEW\r\n\r\n");
-  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"part.nc"});
+  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"part.nc"});
 }
 
 TEST_F(SafeSave, ReplacedFileKeepsItsPermissionBits) {
@@ -123,8 +115,8 @@ TEST_F(SafeSave, SymbolicLinkStaysALinkAndItsTargetGetsTheContent) {
   EXPECT_EQ(ReadFile(target), "NEW\r\n");
   EXPECT_EQ(fs::read_symlink(dir_.path() / "links/second"), "first");
   EXPECT_EQ(fs::read_symlink(dir_.path() / "links/first"), "../jobs/part.nc");
-  EXPECT_EQ(Entries(dir_.path() / "jobs"), std::vector<std::string>{"part.nc"});
-  EXPECT_EQ(Entries(dir_.path() / "links"), (std::vector<std::string>{"first", "second"}));
+  EXPECT_EQ(DirectoryEntries(dir_.path() / "jobs"), std::vector<std::string>{"part.nc"});
+  EXPECT_EQ(DirectoryEntries(dir_.path() / "links"), (std::vector<std::string>{"first", "second"}));
 }
 
 TEST_F(SafeSave, DanglingLinkGetsItsTargetCreated) {
@@ -145,7 +137,7 @@ TEST_F(SafeSave, FileWithSeveralHardLinksIsWrittenInPlace) {
   EXPECT_EQ(ReadFile(other), "NEW\r\n");
   EXPECT_EQ(StatOf(out_).st_ino, inode);
   EXPECT_EQ(StatOf(out_).st_nlink, 2u);
-  EXPECT_EQ(Entries(dir_.path()), (std::vector<std::string>{"other.nc", "part.nc"}));
+  EXPECT_EQ(DirectoryEntries(dir_.path()), (std::vector<std::string>{"other.nc", "part.nc"}));
 }
 
 TEST_F(SafeSave, PipeIsWrittenAndNotReplaced) {
@@ -158,7 +150,7 @@ TEST_F(SafeSave, PipeIsWrittenAndNotReplaced) {
   ::close(reader);
   EXPECT_STREQ(received, "THROUGH\r\nTHE PIPE\r\n");
   EXPECT_TRUE(S_ISFIFO(StatOf(out_).st_mode));
-  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"part.nc"});
+  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"part.nc"});
 }
 
 TEST_F(SafeSave, OutputThatCannotBeCreatedFailsWithItsOwnPathAndStaysAsItWas) {
@@ -189,7 +181,7 @@ TEST_F(SafeSave, OutputThatCannotBeCreatedFailsWithItsOwnPathAndStaysAsItWas) {
   EXPECT_EQ(ReadFile(dir_.File("locked.nc")), "LOCKED\n");
   EXPECT_TRUE(fs::is_directory(dir_.path() / "folder.nc"));
   EXPECT_TRUE(fs::is_empty(dir_.path() / "folder.nc"));
-  EXPECT_EQ(Entries(dir_.path()), (std::vector<std::string>{"folder.nc", "link.nc", "locked.nc"}));
+  EXPECT_EQ(DirectoryEntries(dir_.path()), (std::vector<std::string>{"folder.nc", "link.nc", "locked.nc"}));
 }
 
 /// Limits the size of the files this process may write, as a full disk
@@ -224,7 +216,7 @@ TEST_F(SafeSave, FullDiskFailsWithWriteErrorAndKeepsTheOldContent) {
   EXPECT_EQ(failure.kind(), "EWriteError");
   EXPECT_EQ(failure.message(), "Stream-Schreibfehler");
   EXPECT_EQ(ReadFile(out_), old_content);
-  EXPECT_EQ(Entries(dir_.path()), std::vector<std::string>{"part.nc"});
+  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"part.nc"});
 }
 
 TEST_F(SafeSave, FullDiskBeforeANewFileLeavesNoFile) {
