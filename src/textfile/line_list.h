@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <bit>
 #include <deque>
 #include <memory>
 #include <string>
@@ -58,6 +59,15 @@ class LineList {
   /// Sets the text that every line marked kReplaced gets.
   void SetReplacementText(std::u16string_view text);
 
+  /// Marks stored line number `index`, which is kept so far, as `mark`:
+  /// MarkLine for a pass that marks each line at most once.
+  void MarkKeptLine(std::uint64_t index, LineMark mark) {
+    const auto word = static_cast<std::size_t>(index / kMarksPerWord);
+    if (word >= marks_.size()) GrowMarks(word);
+    marks_[word] |= std::uint64_t{static_cast<std::uint8_t>(mark)} << (index % kMarksPerWord *
+                                                                         kMarkBits);
+  }
+
   /// Marks stored line number `index` (counted from 0 in the stored text,
   /// whatever was marked before). Lines may be marked in any order.
   void MarkLine(std::uint64_t index, LineMark mark) {
@@ -67,6 +77,19 @@ class LineList {
     marks_[word] = (marks_[word] & ~(std::uint64_t{3} << shift)) |
                    std::uint64_t{static_cast<std::uint8_t>(mark)} << shift;
   }
+
+  /// Gives `sink` the lines in order, each followed by CR LF, as pieces:
+  /// `sink.Text(const char* begin, const char* end)` for stored text to take
+  /// as it is (kept lines with their CR LF), `sink.Break()` for a CR LF that
+  /// the stored text lacks there, and `sink.Replaced()` for a replaced line
+  /// with its CR LF; `sink.SetReplacementText(std::string_view encoded)` is
+  /// called first. `Units` must match the stored encoding.
+  ///
+  /// The text is walked in blocks: a block that holds no edited line and no
+  /// break other than CR LF costs a few instructions, and kept lines go out
+  /// as few long pieces.
+  template <typename Units, typename Sink>
+  void WriteLines(Sink& sink) const;
 
   /// Calls `visitor.Stored(const LineSpan&)` for every stored line that is
   /// kept and `visitor.Replaced(std::string_view encoded)` for every replaced
@@ -80,6 +103,10 @@ class LineList {
 
   /// Makes room for the marks of word `word`.
   void GrowMarks(std::size_t word);
+
+  /// The first line from `index` on that is not kept, or kNoLine.
+  std::uint64_t FirstEditedFrom(std::uint64_t index) const;
+  static constexpr std::uint64_t kNoLine = ~std::uint64_t{0};
 
   LineMark MarkOf(std::uint64_t index) const {
     const std::uint64_t word = marks_[static_cast<std::size_t>(index / kMarksPerWord)];
@@ -113,6 +140,80 @@ void LineList::VisitLines(Visitor& visitor) const {
     }
   }
   while (reader.Next(line)) visitor.Stored(line);
+}
+
+template <typename Units, typename Sink>
+void LineList::WriteLines(Sink& sink) const {
+  sink.SetReplacementText(replacement_text_);
+  const char* const end = text_end();
+  const char* run = text_begin();         // start of the text not given to the sink
+  const char* line_begin = text_begin();  // start of line `index`
+  std::uint64_t index = 0;                // lines that end before the block
+  std::uint64_t next_edited = 0;          // lines [index, next_edited) are kept
+  const std::uint64_t* const marks = marks_.data();
+  const std::uint64_t marked = marks_.size() * kMarksPerWord;
+  const auto mark_of = [marks, marked](std::uint64_t line) {
+    return line >= marked ? LineMark::kKept
+                          : static_cast<LineMark>(marks[line / kMarksPerWord] >>
+                                                      (line % kMarksPerWord * kMarkBits) &
+                                                  3);
+  };
+  // Gives the sink what comes before line `line` that starts at `begin`,
+  // which is edited, and passes over the line itself up to `next`.
+  const auto edited = [&](LineMark mark, const char* next) {
+    if (run != line_begin) sink.Text(run, line_begin);
+    if (mark == LineMark::kReplaced) sink.Replaced();
+    run = next;
+  };
+  TextBlocks<Units> blocks(text_begin(), end);
+  TextBlock<Units> block;
+  while (blocks.Next(block)) {
+    std::uint64_t breaks = block.breaks;
+    const std::uint64_t ending = CountBits(breaks);
+    if (next_edited < index + ending) next_edited = FirstEditedFrom(index);
+    const std::uint64_t lone_breaks = block.lone_breaks();
+    if (next_edited >= index + ending) {
+      // Every line that ends here is kept: only a lone CR or LF needs work.
+      for (std::uint64_t lone = lone_breaks; lone != 0; lone &= lone - 1) {
+        const char* at = block.base + LowestBit(lone);
+        sink.Text(run, at);
+        sink.Break();
+        run = at + Units::kSize;
+      }
+      if (breaks != 0) {
+        line_begin = block.AfterBreak(HighestBit(breaks));
+        index += ending;
+      }
+      continue;
+    }
+    const char* const base = block.base;
+    const std::uint64_t crlf = block.crlf;
+    for (; breaks != 0; breaks &= breaks - 1, ++index) {
+      const unsigned offset = LowestBit(breaks);
+      const char* next = base + offset + Units::kSize + (crlf >> offset & 1) * Units::kSize;
+      const LineMark mark = mark_of(index);
+      if (mark != LineMark::kKept) {
+        edited(mark, next);
+      } else if ((lone_breaks >> offset & 1) != 0) {
+        sink.Text(run, base + offset);
+        sink.Break();
+        run = next;
+      }
+      line_begin = next;
+    }
+  }
+  if (line_begin < end) {
+    // The last line has no break.
+    const LineMark mark = mark_of(index);
+    if (mark != LineMark::kKept) {
+      edited(mark, end);
+    } else {
+      sink.Text(run, end);
+      sink.Break();
+      run = end;
+    }
+  }
+  sink.Text(run, end);
 }
 
 }  // namespace ncrewrite
