@@ -1,5 +1,6 @@
 #include "driver/rewrite_rule.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -113,6 +114,22 @@ class CodeReader {
   Word three_units_;
 };
 
+/// Numbers of lines, last in first out, in a bare array: the rule pass
+/// pushes or pops on most lines of a file of codes.
+class LineStack {
+ public:
+  bool empty() const { return top_ == 0; }
+  std::uint64_t Pop() { return lines_[--top_]; }
+  void Push(std::uint64_t line) {
+    if (top_ == lines_.size()) lines_.resize(std::max<std::size_t>(64, lines_.size() * 2));
+    lines_[top_++] = line;
+  }
+
+ private:
+  std::vector<std::uint64_t> lines_;
+  std::size_t top_ = 0;
+};
+
 /// The rule is run in one forward pass that needs no backward search
 /// (quadratic on a file of "M80" lines): a stack holds the numbers of the
 /// "M104" lines not yet taken, nearest last, and an "M80" line takes the top
@@ -148,9 +165,11 @@ class RewritePass {
       const std::uint64_t counting =
           OnlyM104Counts(state) && m != 0 ? m & FollowedByOne(blocks) : m;
       if (counting != 0 || open_line_counts) {
+        // No more lines than units end in a block.
+        std::uint64_t* const marks = lines_.MarksUpTo(index + TextBlocks<Units>::kBytes);
         for (std::uint64_t breaks = all_breaks; breaks != 0; breaks &= breaks - 1) {
           const unsigned offset = LowestBit(breaks);
-          Take(reader_.Read(line_begin, base + offset), index++, state);
+          Take(reader_.Read(line_begin, base + offset), index++, state, marks);
           line_begin = base + offset + kStep + (crlf >> offset & 1) * kStep;
         }
         // The units that count may differ now that the stack changed.
@@ -165,7 +184,10 @@ class RewritePass {
         state = State::kNormal;
       }
     }
-    if (line_begin < end) Take(ReadCode<Units>(LineSpan{line_begin, end, end}), index, state);
+    if (line_begin < end) {
+      const Code code = ReadCode<Units>(LineSpan{line_begin, end, end});
+      if (code != Code::kOther) Take(code, index, state, lines_.MarksUpTo(index));
+    }
   }
 
  private:
@@ -192,21 +214,20 @@ class RewritePass {
   }
 
   /// Applies the rule to line `index`, which reads `code` and comes after a
-  /// line that left the rule in `state`.
-  void Take(Code code, std::uint64_t index, State& state) {
+  /// line that left the rule in `state`; `marks` reach the line.
+  void Take(Code code, std::uint64_t index, State& state, std::uint64_t* marks) {
     switch (state) {
       case State::kNormal:
         if (code == Code::kM80Line && !pending_.empty()) {
-          lines_.MarkKeptLine(pending_.back(), LineList::LineMark::kReplaced);
-          pending_.pop_back();
-          lines_.MarkKeptLine(index, LineList::LineMark::kDropped);
+          LineList::MarkKeptLine(marks, pending_.Pop(), LineList::LineMark::kReplaced);
+          LineList::MarkKeptLine(marks, index, LineList::LineMark::kDropped);
           state = State::kAfterM80;
           return;
         }
         break;
       case State::kAfterM80:
         if (code == Code::kM81Line) {
-          lines_.MarkKeptLine(index, LineList::LineMark::kDropped);
+          LineList::MarkKeptLine(marks, index, LineList::LineMark::kDropped);
           state = State::kAfterM81;
           return;
         }
@@ -217,12 +238,12 @@ class RewritePass {
         break;
     }
     // The line at index 0 is never taken: the search stops above it.
-    if (code == Code::kM104Line && index != 0) pending_.push_back(index);
+    if (code == Code::kM104Line && index != 0) pending_.Push(index);
   }
 
   LineList& lines_;
   const CodeReader<Units> reader_;
-  std::vector<std::uint64_t> pending_;
+  LineStack pending_;
 };
 
 }  // namespace

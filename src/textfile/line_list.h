@@ -59,13 +59,21 @@ class LineList {
   /// Sets the text that every line marked kReplaced gets.
   void SetReplacementText(std::u16string_view text);
 
-  /// Marks stored line number `index`, which is kept so far, as `mark`:
-  /// MarkLine for a pass that marks each line at most once.
-  void MarkKeptLine(std::uint64_t index, LineMark mark) {
+  /// The words of the marks, made to reach stored line number `index`, for
+  /// a pass that marks each line at most once with MarkKeptLine, while no
+  /// other call changes the list. Lines up to `index` count as marked then
+  /// (has_edits), but kept until marked otherwise.
+  std::uint64_t* MarksUpTo(std::uint64_t index) {
     const auto word = static_cast<std::size_t>(index / kMarksPerWord);
     if (word >= marks_.size()) GrowMarks(word);
-    marks_[word] |= std::uint64_t{static_cast<std::uint8_t>(mark)} << (index % kMarksPerWord *
-                                                                         kMarkBits);
+    return marks_.data();
+  }
+
+  /// Marks stored line number `index`, which is kept so far, as `mark` in
+  /// `marks` from MarksUpTo.
+  static void MarkKeptLine(std::uint64_t* marks, std::uint64_t index, LineMark mark) {
+    marks[index / kMarksPerWord] |= std::uint64_t{static_cast<std::uint8_t>(mark)}
+                                    << (index % kMarksPerWord * kMarkBits);
   }
 
   /// Marks stored line number `index` (counted from 0 in the stored text,
@@ -213,7 +221,7 @@ void LineList::WriteLines(Sink& sink) const {
       run = end;
     }
   }
-  sink.Text(run, end);
+  if (run != end) sink.Text(run, end);
 }
 
 }  // namespace ncrewrite
