@@ -67,68 +67,65 @@ Code ReadCode(const LineSpan& line) {
 /// the bare codes, told by one load and compare; any other line that may
 /// read a code is trimmed and compared by ReadCode.
 template <typename Units>
-class CodeReader {
- public:
-  CodeReader()
-      : m80_(Pack(kM80)), m81_(Pack(kM81)), m104_(Pack(kM104)), three_units_(ThreeUnitMask()) {}
-
-  Code Read(const char* begin, const char* end) const {
-    const auto size = static_cast<std::size_t>(end - begin);
-    if (size == kM80.size() * Units::kSize) {
-      const Word units = Load(begin) & three_units_;
-      if (units == m80_) return Code::kM80Line;
-      if (units == m81_) return Code::kM81Line;
-    } else if (size == kM104.size() * Units::kSize && Load(begin) == m104_) {
-      return Code::kM104Line;
-    }
-    if (size == 0) return Code::kOther;
-    const char16_t first = Units::At(begin);
-    if (first != u'M' && first > u' ') return Code::kOther;
-    return ReadCode<Units>(LineSpan{begin, end, end});
-  }
-
- private:
+Code ReadCodeBeforeBreak(const char* begin, const char* end) {
   // Four units, as many bytes as the longest code.
   using Word = std::conditional_t<Units::kSize == 1, std::uint32_t, std::uint64_t>;
   static_assert(sizeof(Word) == kM104.size() * Units::kSize);
-
-  static Word Load(const char* p) {
-    Word word;
-    std::memcpy(&word, p, sizeof word);
+  constexpr unsigned kUnitBits = 8 * Units::kSize;
+  // `units` as they are when their stored bytes are loaded as a Word.
+  constexpr auto pack = [](std::u16string_view units) {
+    Word word = 0;
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      const char16_t unit = units[k];
+      const bool swapped = Units::kSize == 2 &&
+                           Units::kLowByteFirst != (std::endian::native == std::endian::little);
+      const Word lane = swapped ? static_cast<Word>((unit & 0xFF) << 8 | unit >> 8) : unit;
+      const std::size_t position =
+          std::endian::native == std::endian::little ? k : kM104.size() - 1 - k;
+      word |= lane << (kUnitBits * position);
+    }
     return word;
-  }
-  static Word Pack(std::u16string_view code) {
-    char bytes[sizeof(Word)] = {};
-    for (std::size_t k = 0; k < code.size(); ++k) Units::Put(bytes + k * Units::kSize, code[k]);
-    return Load(bytes);
-  }
-  static Word ThreeUnitMask() {
-    char bytes[sizeof(Word)] = {};
-    std::memset(bytes, 0xFF, kM80.size() * Units::kSize);
-    return Load(bytes);
-  }
+  };
+  constexpr Word kM80Units = pack(kM80);
+  constexpr Word kM81Units = pack(kM81);
+  constexpr Word kM104Units = pack(kM104);
+  constexpr char16_t kAllOnes = Units::kSize == 1 ? 0xFF : 0xFFFF;
+  constexpr char16_t kThreeOnes[] = {kAllOnes, kAllOnes, kAllOnes};
+  constexpr Word kThreeUnits = pack(std::u16string_view(kThreeOnes, 3));
+  const auto load = [begin] {
+    Word word;
+    std::memcpy(&word, begin, sizeof word);
+    return word;
+  };
 
-  Word m80_;
-  Word m81_;
-  Word m104_;
-  Word three_units_;
+  const auto size = static_cast<std::size_t>(end - begin);
+  if (size == kM80.size() * Units::kSize) {
+    const Word units = load() & kThreeUnits;
+    if (units == kM80Units) return Code::kM80Line;
+    if (units == kM81Units) return Code::kM81Line;
+  } else if (size == kM104.size() * Units::kSize && load() == kM104Units) {
+    return Code::kM104Line;
+  }
+  if (size == 0) return Code::kOther;
+  const char16_t first = Units::At(begin);
+  if (first != u'M' && first > u' ') return Code::kOther;
+  return ReadCode<Units>(LineSpan{begin, end, end});
+}
+
+/// Where the entries of a stack of line numbers are: [bottom, top), with
+/// room up to limit.
+struct StackSpan {
+  std::uint64_t* bottom;
+  std::uint64_t* top;
+  std::uint64_t* limit;
 };
 
-/// Numbers of lines, last in first out, in a bare array: the rule pass
-/// pushes or pops on most lines of a file of codes.
-class LineStack {
- public:
-  bool empty() const { return top_ == 0; }
-  std::uint64_t Pop() { return lines_[--top_]; }
-  void Push(std::uint64_t line) {
-    if (top_ == lines_.size()) lines_.resize(std::max<std::size_t>(64, lines_.size() * 2));
-    lines_[top_++] = line;
-  }
-
- private:
-  std::vector<std::uint64_t> lines_;
-  std::size_t top_ = 0;
-};
+/// Doubles `stack`, which is full.
+StackSpan GrowStack(std::vector<std::uint64_t>& stack) {
+  const std::size_t size = stack.size();
+  stack.resize(2 * size);
+  return {stack.data(), stack.data() + size, stack.data() + stack.size()};
+}
 
 /// The rule is run in one forward pass that needs no backward search
 /// (quadratic on a file of "M80" lines): a stack holds the numbers of the
@@ -139,95 +136,53 @@ class LineStack {
 /// Only lines with an "M" can be codes, and while no "M104" line waits only
 /// an "M104" line matters: the text is walked in blocks, and a block in which
 /// no line that ends there has such a unit is passed by counting its breaks.
+///
+/// On a file of codes every line is read and most push or pop, so the
+/// position in the rule and the top of the stack are locals of one function:
+/// members would be written back around every mark, which may alias them.
 template <typename Units>
-class RewritePass {
- public:
-  explicit RewritePass(LineList& lines) : lines_(lines) {}
+void RunRewritePass(LineList& lines) {
+  constexpr unsigned kStep = Units::kSize;
+  lines.SetReplacementText(kM104M180);
+  const char* const end = lines.text_end();
+  const char* line_begin = lines.text_begin();
+  std::uint64_t index = 0;  // of the next line
 
-  void Run() {
-    lines_.SetReplacementText(kM104M180);
-    const char* const end = lines_.text_end();
-    const char* line_begin = lines_.text_begin();
-    // The position in the rule is kept in locals: the marks written on the
-    // way could otherwise alias them.
-    std::uint64_t index = 0;  // of the next line
-    State state = State::kNormal;
-    // Whether the line that runs on past the last block has a unit that
-    // makes it worth reading.
-    bool open_line_counts = false;
-    TextBlocks<Units> blocks(line_begin, end);
-    TextBlock<Units> block;
-    while (blocks.Next(block)) {
-      const char* const base = block.base;
-      const std::uint64_t all_breaks = block.breaks;
-      const std::uint64_t crlf = block.crlf;
-      const std::uint64_t m = blocks.Find(u'M');
-      const std::uint64_t counting =
-          OnlyM104Counts(state) && m != 0 ? m & FollowedByOne(blocks) : m;
-      if (counting != 0 || open_line_counts) {
-        // No more lines than units end in a block.
-        std::uint64_t* const marks = lines_.MarksUpTo(index + TextBlocks<Units>::kBytes);
-        for (std::uint64_t breaks = all_breaks; breaks != 0; breaks &= breaks - 1) {
-          const unsigned offset = LowestBit(breaks);
-          Take(reader_.Read(line_begin, base + offset), index++, state, marks);
-          line_begin = base + offset + kStep + (crlf >> offset & 1) * kStep;
-        }
-        // The units that count may differ now that the stack changed.
-        const std::uint64_t open = OnlyM104Counts(state) ? counting : m;
-        open_line_counts = all_breaks == 0 ? open != 0 || open_line_counts
-                                           : AfterLastBreak(open, all_breaks) != 0;
-      } else if (all_breaks != 0) {
-        // Every line that ends here reads no code, or, while the stack is
-        // empty, none that has an effect.
-        index += CountBits(all_breaks);
-        line_begin = block.AfterBreak(HighestBit(all_breaks));
-        state = State::kNormal;
-      }
-    }
-    if (line_begin < end) {
-      const Code code = ReadCode<Units>(LineSpan{line_begin, end, end});
-      if (code != Code::kOther) Take(code, index, state, lines_.MarksUpTo(index));
-    }
-  }
-
- private:
-  static constexpr unsigned kStep = Units::kSize;
-
-  /// Where the line before is in the rule: after a taking "M80" line, and
-  /// after the "M81" line that followed it. The line after either is only
-  /// tested for "M104".
+  // Where the line before is in the rule: after a taking "M80" line, and
+  // after the "M81" line that followed it. The line after either is only
+  // tested for "M104".
   enum class State { kNormal, kAfterM80, kAfterM81 };
+  State state = State::kNormal;
 
-  bool OnlyM104Counts(State state) const { return pending_.empty() && state == State::kNormal; }
+  // The numbers of the "M104" lines not yet taken, nearest on top.
+  // The vector only owns the entries: the walk keeps where they are in
+  // locals.
+  std::vector<std::uint64_t> stack(64);
+  StackSpan pending = {stack.data(), stack.data(), stack.data() + stack.size()};
+  const auto push = [&](std::uint64_t line) {
+    if (pending.top == pending.limit) pending = GrowStack(stack);
+    *pending.top++ = line;
+  };
+  const auto stack_empty = [&] { return pending.top == pending.bottom; };
+  const auto only_m104_counts = [&] { return stack_empty() && state == State::kNormal; };
 
-  /// The "M" units of a block that are followed by a "1".
-  static std::uint64_t FollowedByOne(const TextBlocks<Units>& blocks) {
-    const std::uint64_t ones = blocks.Find(u'1');
-    return (ones >> TextBlocks<Units>::kStep) |
-           (blocks.FollowedBy(u'1') ? TextBlocks<Units>::kLastUnit : 0);
-  }
-
-  /// The bits of `mask` above the highest bit of `breaks`, which is not 0.
-  static std::uint64_t AfterLastBreak(std::uint64_t mask, std::uint64_t breaks) {
-    const unsigned last = HighestBit(breaks);
-    return last == 63 ? 0 : mask >> (last + 1);
-  }
-
-  /// Applies the rule to line `index`, which reads `code` and comes after a
-  /// line that left the rule in `state`; `marks` reach the line.
-  void Take(Code code, std::uint64_t index, State& state, std::uint64_t* marks) {
+  // Applies the rule to line `index`, which reads `code`; `marks` reach it.
+  // Inlined also where it is called for the last line, so that the walk
+  // keeps its locals in registers.
+  const auto take = [&](Code code, std::uint64_t* marks) __attribute__((always_inline)) {
+    const std::uint64_t line = index++;
     switch (state) {
       case State::kNormal:
-        if (code == Code::kM80Line && !pending_.empty()) {
-          LineList::MarkKeptLine(marks, pending_.Pop(), LineList::LineMark::kReplaced);
-          LineList::MarkKeptLine(marks, index, LineList::LineMark::kDropped);
+        if (code == Code::kM80Line && !stack_empty()) {
+          LineList::MarkKeptLine(marks, *--pending.top, LineList::LineMark::kReplaced);
+          LineList::MarkKeptLine(marks, line, LineList::LineMark::kDropped);
           state = State::kAfterM80;
           return;
         }
         break;
       case State::kAfterM80:
         if (code == Code::kM81Line) {
-          LineList::MarkKeptLine(marks, index, LineList::LineMark::kDropped);
+          LineList::MarkKeptLine(marks, line, LineList::LineMark::kDropped);
           state = State::kAfterM81;
           return;
         }
@@ -238,20 +193,66 @@ class RewritePass {
         break;
     }
     // The line at index 0 is never taken: the search stops above it.
-    if (code == Code::kM104Line && index != 0) pending_.Push(index);
-  }
+    if (code == Code::kM104Line && line != 0) push(line);
+  };
 
-  LineList& lines_;
-  const CodeReader<Units> reader_;
-  LineStack pending_;
-};
+  // Whether the line that runs on past the last block has a unit that makes
+  // it worth reading.
+  bool open_line_counts = false;
+  TextBlocks<Units> blocks(line_begin, end);
+  TextBlock<Units> block;
+  while (blocks.Next(block)) {
+    const char* const base = block.base;
+    const std::uint64_t all_breaks = block.breaks;
+    const std::uint64_t m = blocks.Find(u'M');
+    std::uint64_t counting = m;
+    if (m != 0 && only_m104_counts()) {
+      // The "M" units followed by a "1".
+      counting &= blocks.Find(u'1') >> kStep | (blocks.FollowedBy(u'1') ? block.kLastUnit : 0);
+    }
+    if (counting != 0 || open_line_counts) {
+      // No more lines than units end in a block.
+      std::uint64_t* const marks = lines.MarksUpTo(index + TextBlocks<Units>::kBytes);
+      // Where the lines after the breaks begin, but for one past the block.
+      std::uint64_t begins = block.lone_breaks() << kStep | block.crlf << 2 * kStep;
+      for (std::uint64_t breaks = all_breaks; breaks != 0; breaks &= breaks - 1) {
+        const unsigned offset = LowestBit(breaks);
+        take(ReadCodeBeforeBreak<Units>(line_begin, base + offset), marks);
+        if (begins != 0) {
+          line_begin = base + LowestBit(begins);
+          begins &= begins - 1;
+        } else {
+          line_begin = block.AfterBreak(offset);
+        }
+      }
+      // The units that count may differ now that the stack changed.
+      const std::uint64_t open = only_m104_counts() ? counting : m;
+      if (all_breaks == 0) {
+        open_line_counts = open_line_counts || open != 0;
+      } else {
+        const unsigned last = HighestBit(all_breaks);
+        open_line_counts = last != 63 && (open >> (last + 1)) != 0;
+      }
+    } else if (all_breaks != 0) {
+      // Every line that ends here reads no code, or, while the stack is
+      // empty, none that has an effect.
+      index += CountBits(all_breaks);
+      line_begin = block.AfterBreak(HighestBit(all_breaks));
+      state = State::kNormal;
+    }
+  }
+  if (line_begin < end) {
+    const Code code = ReadCode<Units>(LineSpan{line_begin, end, end});
+    if (code != Code::kOther) take(code, lines.MarksUpTo(index));
+  }
+}
 
 }  // namespace
 
 void ApplyRewriteRule(LineList& lines) {
   lines.ApplyEdits();
   WithUnits(lines.stored_encoding().units, [&lines]<typename Units>(Units) {
-    RewritePass<Units>(lines).Run();
+    RunRewritePass<Units>(lines);
   });
 }
 

@@ -14,13 +14,21 @@ class StoredTextBuilder {
       : line_break_(EncodeText(encoding, u"\r\n")) {}
 
   void SetReplacementText(std::string_view encoded) { replacement_ = encoded; }
-  void Text(const char* begin, const char* end) {
+  // The text grows by appending: there is no cursor.
+  char* Begin() { return nullptr; }
+  char* Room(char* to) { return to; }
+  void End(char*) {}
+  char* Text(char* to, const char* begin, const char* end) {
     text_.append(begin, static_cast<std::size_t>(end - begin));
+    return to;
   }
-  void Break() { text_.append(line_break_); }
-  void Replaced() {
+  char* Break(char* to) {
+    text_.append(line_break_);
+    return to;
+  }
+  char* Replaced(char* to) {
     text_.append(replacement_);
-    Break();
+    return Break(to);
   }
   std::string& text() { return text_; }
 

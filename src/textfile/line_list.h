@@ -87,10 +87,14 @@ class LineList {
   }
 
   /// Gives `sink` the lines in order, each followed by CR LF, as pieces:
-  /// `sink.Text(const char* begin, const char* end)` for stored text to take
-  /// as it is (kept lines with their CR LF), `sink.Break()` for a CR LF that
-  /// the stored text lacks there, and `sink.Replaced()` for a replaced line
-  /// with its CR LF; `sink.SetReplacementText(std::string_view encoded)` is
+  /// `sink.Text(to, const char* begin, const char* end)` for stored text to
+  /// take as it is (kept lines with their CR LF), `sink.Break(to)` for a
+  /// CR LF that the stored text lacks there, and `sink.Replaced(to)` for a
+  /// replaced line with its CR LF. `to` is a cursor (char*) into the sink's
+  /// output: `sink.Begin()` gives the first, each piece returns the next,
+  /// `sink.Room(to)` is called before every block of at most 64 lines so
+  /// that the sink can make room for its short pieces, and `sink.End(to)`
+  /// is called last. `sink.SetReplacementText(std::string_view encoded)` is
   /// called first. `Units` must match the stored encoding.
   ///
   /// The text is walked in blocks: a block that holds no edited line and no
@@ -158,24 +162,22 @@ void LineList::WriteLines(Sink& sink) const {
   const char* line_begin = text_begin();  // start of line `index`
   std::uint64_t index = 0;                // lines that end before the block
   std::uint64_t next_edited = 0;          // lines [index, next_edited) are kept
+  // The marks of the 32 lines from `line` on, lowest first.
   const std::uint64_t* const marks = marks_.data();
-  const std::uint64_t marked = marks_.size() * kMarksPerWord;
-  const auto mark_of = [marks, marked](std::uint64_t line) {
-    return line >= marked ? LineMark::kKept
-                          : static_cast<LineMark>(marks[line / kMarksPerWord] >>
-                                                      (line % kMarksPerWord * kMarkBits) &
-                                                  3);
+  const std::size_t mark_words = marks_.size();
+  const auto marks_from = [marks, mark_words](std::uint64_t line) {
+    const auto word = static_cast<std::size_t>(line / kMarksPerWord);
+    const auto shift = static_cast<unsigned>(line % kMarksPerWord * kMarkBits);
+    if (word >= mark_words) return std::uint64_t{0};
+    std::uint64_t bits = marks[word] >> shift;
+    if (shift != 0 && word + 1 < mark_words) bits |= marks[word + 1] << (64 - shift);
+    return bits;
   };
-  // Gives the sink what comes before line `line` that starts at `begin`,
-  // which is edited, and passes over the line itself up to `next`.
-  const auto edited = [&](LineMark mark, const char* next) {
-    if (run != line_begin) sink.Text(run, line_begin);
-    if (mark == LineMark::kReplaced) sink.Replaced();
-    run = next;
-  };
+  char* to = sink.Begin();
   TextBlocks<Units> blocks(text_begin(), end);
   TextBlock<Units> block;
   while (blocks.Next(block)) {
+    to = sink.Room(to);
     std::uint64_t breaks = block.breaks;
     const std::uint64_t ending = CountBits(breaks);
     if (next_edited < index + ending) next_edited = FirstEditedFrom(index);
@@ -184,8 +186,7 @@ void LineList::WriteLines(Sink& sink) const {
       // Every line that ends here is kept: only a lone CR or LF needs work.
       for (std::uint64_t lone = lone_breaks; lone != 0; lone &= lone - 1) {
         const char* at = block.base + LowestBit(lone);
-        sink.Text(run, at);
-        sink.Break();
+        to = sink.Break(sink.Text(to, run, at));
         run = at + Units::kSize;
       }
       if (breaks != 0) {
@@ -195,33 +196,52 @@ void LineList::WriteLines(Sink& sink) const {
       continue;
     }
     const char* const base = block.base;
-    const std::uint64_t crlf = block.crlf;
+    // Where the lines after the breaks begin, but for one that begins past
+    // the block.
+    std::uint64_t begins = lone_breaks << Units::kSize | block.crlf << 2 * Units::kSize;
+    std::uint64_t line_marks = marks_from(index);
+    unsigned marks_left = kMarksPerWord;
     for (; breaks != 0; breaks &= breaks - 1, ++index) {
       const unsigned offset = LowestBit(breaks);
-      const char* next = base + offset + Units::kSize + (crlf >> offset & 1) * Units::kSize;
-      const LineMark mark = mark_of(index);
+      const char* next;
+      if (begins != 0) {
+        next = base + LowestBit(begins);
+        begins &= begins - 1;
+      } else {
+        next = block.AfterBreak(offset);
+      }
+      if (marks_left == 0) {
+        line_marks = marks_from(index);
+        marks_left = kMarksPerWord;
+      }
+      const auto mark = static_cast<LineMark>(line_marks & 3);
+      line_marks >>= kMarkBits;
+      --marks_left;
       if (mark != LineMark::kKept) {
-        edited(mark, next);
+        if (run != line_begin) to = sink.Text(to, run, line_begin);
+        if (mark == LineMark::kReplaced) to = sink.Replaced(to);
+        run = next;
       } else if ((lone_breaks >> offset & 1) != 0) {
-        sink.Text(run, base + offset);
-        sink.Break();
+        to = sink.Break(sink.Text(to, run, base + offset));
         run = next;
       }
       line_begin = next;
     }
   }
+  to = sink.Room(to);
   if (line_begin < end) {
     // The last line has no break.
-    const LineMark mark = mark_of(index);
-    if (mark != LineMark::kKept) {
-      edited(mark, end);
+    const auto mark = static_cast<LineMark>(marks_from(index) & 3);
+    if (mark == LineMark::kKept) {
+      to = sink.Break(sink.Text(to, run, end));
     } else {
-      sink.Text(run, end);
-      sink.Break();
-      run = end;
+      if (run != line_begin) to = sink.Text(to, run, line_begin);
+      if (mark == LineMark::kReplaced) to = sink.Replaced(to);
     }
+    run = end;
   }
-  if (run != end) sink.Text(run, end);
+  if (run != end) to = sink.Text(to, run, end);
+  sink.End(to);
 }
 
 }  // namespace ncrewrite

@@ -31,12 +31,22 @@ class TextSink {
   explicit TextSink(const TextEncoding& encoding) : line_break_(EncodeText(encoding, u"\r\n")) {}
 
   void SetReplacementText(std::string_view encoded) { replacement_ = encoded; }
-  void Text(const char* begin, const char* end) {
-    ASSERT_LE(begin, end);
+  char* Begin() { return nullptr; }
+  char* Room(char* to) { return to; }
+  void End(char*) {}
+  char* Text(char* to, const char* begin, const char* end) {
+    EXPECT_LE(begin, end);
     text_.append(begin, static_cast<std::size_t>(end - begin));
+    return to;
   }
-  void Break() { text_ += line_break_; }
-  void Replaced() { text_ += replacement_ + line_break_; }
+  char* Break(char* to) {
+    text_ += line_break_;
+    return to;
+  }
+  char* Replaced(char* to) {
+    text_ += replacement_ + line_break_;
+    return to;
+  }
   const std::string& text() const { return text_; }
 
  private:

@@ -53,6 +53,7 @@ inline const char* FindBreakInBlocks(const char* p, const char* end, Compare com
 
 struct ByteUnits {
   static constexpr std::size_t kSize = 1;
+  static constexpr bool kLowByteFirst = true;
   static char16_t At(const char* p) { return static_cast<unsigned char>(*p); }
   /// Stores `unit`, which is below U+0100.
   static void Put(char* p, char16_t unit) { *p = static_cast<char>(unit); }
@@ -102,6 +103,7 @@ struct ByteUnits {
 template <bool kLittleEndian>
 struct Utf16Units {
   static constexpr std::size_t kSize = 2;
+  static constexpr bool kLowByteFirst = kLittleEndian;
   static char16_t At(const char* p) {
     const auto first = static_cast<unsigned char>(p[0]);
     const auto second = static_cast<unsigned char>(p[1]);

@@ -37,14 +37,17 @@ class OutputBuffer {
   }
   void Put(std::string_view bytes) { Put(bytes.data(), bytes.size()); }
 
-  /// Room for `size` (a few) bytes at the end of the output, for
-  /// copies of a fixed width that are cheaper than exact ones; Advance then
-  /// says how many of the bytes are output.
-  char* Space(std::size_t size) {
+  /// The end of the output, with room for `size` bytes after it (flushed
+  /// first when there is less): a cursor to write through, handed back by
+  /// CommitTo before any other call.
+  char* Cursor(std::size_t size) {
     if (kCapacity - used_ < size) Flush();
     return buffer_.get() + used_;
   }
-  void Advance(std::size_t size) { used_ += size; }
+  void CommitTo(const char* cursor) { used_ = static_cast<std::size_t>(cursor - buffer_.get()); }
+  std::size_t RoomAt(const char* cursor) const {
+    return static_cast<std::size_t>(buffer_.get() + kCapacity - cursor);
+  }
 
   void Flush() {
     if (used_ > 0) file_.Write(buffer_.get(), used_);
@@ -96,34 +99,47 @@ class LineWriter {
     if (short_replaced_) replaced_.copy(padded_replaced_, replaced_.size());
   }
 
-  void Text(const char* begin, const char* end) {
+  /// A cursor with room for the short pieces of a block of lines: each
+  /// line gives at most a piece of text, a break and a replaced line, and
+  /// these are copied in widths of up to 32 bytes.
+  char* Begin() { return out_.Cursor(kBlockRoom); }
+  char* Room(char* to) {
+    if (out_.RoomAt(to) >= kBlockRoom) return to;
+    out_.CommitTo(to);
+    return out_.Cursor(kBlockRoom);
+  }
+  void End(char* to) { out_.CommitTo(to); }
+
+  char* Text(char* to, const char* begin, const char* end) {
     const auto size = static_cast<std::size_t>(end - begin);
     if (size <= 16 && text_end_ - begin >= 16) {
-      Copy16(out_.Space(16), begin);
-      out_.Advance(size);
-      return;
+      Copy16(to, begin);
+      return to + size;
     }
+    out_.CommitTo(to);
     out_.Put(begin, size);
+    return out_.Cursor(kBlockRoom);
   }
 
-  void Break() {
-    std::memcpy(out_.Space(sizeof line_break_), line_break_, sizeof line_break_);
-    out_.Advance(kBreakSize);
+  char* Break(char* to) {
+    std::memcpy(to, line_break_, sizeof line_break_);
+    return to + kBreakSize;
   }
 
-  void Replaced() {
+  char* Replaced(char* to) {
     if (!short_replaced_) {
+      out_.CommitTo(to);
       out_.Put(replaced_);
-      return;
+      return out_.Cursor(kBlockRoom);
     }
-    char* to = out_.Space(sizeof padded_replaced_);
     Copy16(to, padded_replaced_);
     Copy16(to + 16, padded_replaced_ + 16);
-    out_.Advance(replaced_.size());
+    return to + replaced_.size();
   }
 
  private:
   static constexpr std::size_t kBreakSize = 2 * Units::kSize;
+  static constexpr std::size_t kBlockRoom = 64 * (16 + 4 + 32) + 32;
 
   OutputBuffer& out_;
   const char* text_end_;
