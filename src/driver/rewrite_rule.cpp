@@ -204,7 +204,7 @@ void RunRewritePass(LineList& lines) {
   while (blocks.Next(block)) {
     const char* const base = block.base;
     const std::uint64_t all_breaks = block.breaks;
-    const std::uint64_t m = blocks.Find(u'M');
+    const std::uint64_t m = blocks.template Find<true>(u'M');
     std::uint64_t counting = m;
     if (m != 0 && only_m104_counts()) {
       // The "M" units followed by a "1".

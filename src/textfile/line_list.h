@@ -200,8 +200,10 @@ void LineList::WriteLines(Sink& sink) const {
     // the block.
     std::uint64_t begins = lone_breaks << Units::kSize | block.crlf << 2 * Units::kSize;
     std::uint64_t line_marks = marks_from(index);
+    std::uint64_t window_end = index + kMarksPerWord;  // lines that line_marks reach
     unsigned marks_left = kMarksPerWord;
-    for (; breaks != 0; breaks &= breaks - 1, ++index) {
+    index += ending;
+    for (; breaks != 0; breaks &= breaks - 1) {
       const unsigned offset = LowestBit(breaks);
       const char* next;
       if (begins != 0) {
@@ -211,7 +213,8 @@ void LineList::WriteLines(Sink& sink) const {
         next = block.AfterBreak(offset);
       }
       if (marks_left == 0) {
-        line_marks = marks_from(index);
+        line_marks = marks_from(window_end);
+        window_end += kMarksPerWord;
         marks_left = kMarksPerWord;
       }
       const auto mark = static_cast<LineMark>(line_marks & 3);

@@ -286,20 +286,27 @@ class TextBlocks {
     // A CR LF that straddles two blocks is seen from both sides: its LF
     // starts no break, and its CR is told by the unit after the block.
     const std::uint64_t lf_after_cr = lf & ((cr << kStep) | cr_before_);
-    const std::uint64_t lf_next = (lf >> kStep) | (FollowedBy(kLf) ? kLastUnit : 0);
+    const bool cr_last = (cr & kLastUnit) != 0;
+    const std::uint64_t lf_next = (lf >> kStep) | (cr_last && FollowedBy(kLf) ? kLastUnit : 0);
     block.breaks = cr | (lf & ~lf_after_cr);
     block.crlf = cr & lf_next;
-    cr_before_ = (cr & kLastUnit) != 0 ? 1 : 0;
+    cr_before_ = cr_last ? 1 : 0;
     return true;
   }
 
   /// The units of the current block that equal `unit`, a unit below U+0100.
+  /// With `kRare`, for a unit that most blocks lack, the whole block is
+  /// ruled out first.
+  template <bool kRare = false>
   std::uint64_t Find(char16_t unit) const {
 #ifdef NCREWRITE_HAVE_SSE2
+    __m128i a, b, c, d;
     if constexpr (kStep == 1) {
       const __m128i wanted = _mm_set1_epi8(static_cast<char>(unit));
-      return Combine(_mm_cmpeq_epi8(block_[0], wanted), _mm_cmpeq_epi8(block_[1], wanted),
-                     _mm_cmpeq_epi8(block_[2], wanted), _mm_cmpeq_epi8(block_[3], wanted));
+      a = _mm_cmpeq_epi8(block_[0], wanted);
+      b = _mm_cmpeq_epi8(block_[1], wanted);
+      c = _mm_cmpeq_epi8(block_[2], wanted);
+      d = _mm_cmpeq_epi8(block_[3], wanted);
     } else {
       // A unit loaded the other way round compares with the swapped value.
       char stored[2];
@@ -307,11 +314,16 @@ class TextBlocks {
       short loaded;
       std::memcpy(&loaded, stored, sizeof loaded);
       const __m128i wanted = _mm_set1_epi16(loaded);
-      // Both bytes of a matching unit are set; the first is kept.
-      return Combine(_mm_cmpeq_epi16(block_[0], wanted), _mm_cmpeq_epi16(block_[1], wanted),
-                     _mm_cmpeq_epi16(block_[2], wanted), _mm_cmpeq_epi16(block_[3], wanted)) &
-             0x5555555555555555ull;
+      a = _mm_cmpeq_epi16(block_[0], wanted);
+      b = _mm_cmpeq_epi16(block_[1], wanted);
+      c = _mm_cmpeq_epi16(block_[2], wanted);
+      d = _mm_cmpeq_epi16(block_[3], wanted);
     }
+    if constexpr (kRare) {
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) return 0;
+    }
+    // Both bytes of a matching two-byte unit are set; the first is kept.
+    return Combine(a, b, c, d) & (kStep == 1 ? ~std::uint64_t{0} : 0x5555555555555555ull);
 #else
     std::uint64_t mask = 0;
     for (std::size_t k = 0; k < kBytes; k += kStep) {
