@@ -88,7 +88,9 @@ class LineList {
 
   /// Gives `sink` the lines in order, each followed by CR LF, as pieces:
   /// `sink.Text(to, const char* begin, const char* end)` for stored text to
-  /// take as it is (kept lines with their CR LF), `sink.Break(to)` for a
+  /// take as it is (kept lines with their CR LF), or `sink.ShortText` with
+  /// the same arguments for a piece of up to 16 bytes after which the text
+  /// goes on, so that 16 bytes from `begin` can be read, `sink.Break(to)` for a
   /// CR LF that the stored text lacks there, and `sink.Replaced(to)` for a
   /// replaced line with its CR LF. `to` is a cursor (char*) into the sink's
   /// output: `sink.Begin()` gives the first, each piece returns the next,
@@ -174,6 +176,12 @@ void LineList::WriteLines(Sink& sink) const {
     return bits;
   };
   char* to = sink.Begin();
+  // Pieces of up to 16 bytes with 16 bytes to read from their start are
+  // most; the sink copies them in one fixed width.
+  const auto text = [&sink, end](char* cursor, const char* from, const char* until) {
+    return until - from <= 16 && end - from >= 16 ? sink.ShortText(cursor, from, until)
+                                                  : sink.Text(cursor, from, until);
+  };
   TextBlocks<Units> blocks(text_begin(), end);
   TextBlock<Units> block;
   while (blocks.Next(block)) {
@@ -186,7 +194,7 @@ void LineList::WriteLines(Sink& sink) const {
       // Every line that ends here is kept: only a lone CR or LF needs work.
       for (std::uint64_t lone = lone_breaks; lone != 0; lone &= lone - 1) {
         const char* at = block.base + LowestBit(lone);
-        to = sink.Break(sink.Text(to, run, at));
+        to = sink.Break(text(to, run, at));
         run = at + Units::kSize;
       }
       if (breaks != 0) {
@@ -221,11 +229,11 @@ void LineList::WriteLines(Sink& sink) const {
       line_marks >>= kMarkBits;
       --marks_left;
       if (mark != LineMark::kKept) {
-        if (run != line_begin) to = sink.Text(to, run, line_begin);
+        if (run != line_begin) to = text(to, run, line_begin);
         if (mark == LineMark::kReplaced) to = sink.Replaced(to);
         run = next;
       } else if ((lone_breaks >> offset & 1) != 0) {
-        to = sink.Break(sink.Text(to, run, base + offset));
+        to = sink.Break(text(to, run, base + offset));
         run = next;
       }
       line_begin = next;
@@ -236,14 +244,14 @@ void LineList::WriteLines(Sink& sink) const {
     // The last line has no break.
     const auto mark = static_cast<LineMark>(marks_from(index) & 3);
     if (mark == LineMark::kKept) {
-      to = sink.Break(sink.Text(to, run, end));
+      to = sink.Break(text(to, run, end));
     } else {
-      if (run != line_begin) to = sink.Text(to, run, line_begin);
+      if (run != line_begin) to = text(to, run, line_begin);
       if (mark == LineMark::kReplaced) to = sink.Replaced(to);
     }
     run = end;
   }
-  if (run != end) to = sink.Text(to, run, end);
+  if (run != end) to = text(to, run, end);
   sink.End(to);
 }
 

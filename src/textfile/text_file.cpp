@@ -87,8 +87,7 @@ inline void Copy16(char* to, const char* from) {
 template <typename Units>
 class LineWriter {
  public:
-  LineWriter(OutputBuffer& out, const TextEncoding& encoding, const char* text_end)
-      : out_(out), text_end_(text_end) {
+  LineWriter(OutputBuffer& out, const TextEncoding& encoding) : out_(out) {
     EncodeText(encoding, u"\r\n").copy(line_break_, sizeof line_break_);
   }
 
@@ -110,14 +109,13 @@ class LineWriter {
   }
   void End(char* to) { out_.CommitTo(to); }
 
+  char* ShortText(char* to, const char* begin, const char* end) {
+    Copy16(to, begin);
+    return to + (end - begin);
+  }
   char* Text(char* to, const char* begin, const char* end) {
-    const auto size = static_cast<std::size_t>(end - begin);
-    if (size <= 16 && text_end_ - begin >= 16) {
-      Copy16(to, begin);
-      return to + size;
-    }
     out_.CommitTo(to);
-    out_.Put(begin, size);
+    out_.Put(begin, static_cast<std::size_t>(end - begin));
     return out_.Cursor(kBlockRoom);
   }
 
@@ -142,7 +140,6 @@ class LineWriter {
   static constexpr std::size_t kBlockRoom = 64 * (16 + 4 + 32) + 32;
 
   OutputBuffer& out_;
-  const char* text_end_;
   char line_break_[4] = {};
   std::string replaced_;  // the replacement text and a line break
   bool short_replaced_ = false;
@@ -151,7 +148,7 @@ class LineWriter {
 
 void WriteStoredLines(const LineList& lines, OutputBuffer& out) {
   WithUnits(lines.stored_encoding().units, [&]<typename Units>(Units) {
-    LineWriter<Units> writer(out, lines.stored_encoding(), lines.text_end());
+    LineWriter<Units> writer(out, lines.stored_encoding());
     lines.WriteLines<Units>(writer);
   });
 }
