@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstdint>
 #include <bit>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>

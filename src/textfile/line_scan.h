@@ -170,13 +170,6 @@ class LineReader {
   const char* end_;
 };
 
-/// True when the line ends in exactly CR LF, the break every saved line gets.
-template <typename Units>
-bool EndsInCrLf(const LineSpan& line) {
-  return line.next - line.end == 2 * Units::kSize && Units::At(line.end) == kCr &&
-         Units::At(line.end + Units::kSize) == kLf;
-}
-
 /// True when the units from `p` on are `literal` followed by nothing but
 /// units up to U+0020 before `end`. `literal` must begin and end with a unit
 /// above U+0020. Blanks are skipped in large steps, so that a program with a
