@@ -4,8 +4,9 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <type_traits>
-#include <vector>
+#include <utility>
 
 namespace ncrewrite {
 namespace {
@@ -120,11 +121,16 @@ struct StackSpan {
   std::uint64_t* limit;
 };
 
-/// Doubles `stack`, which is full.
-StackSpan GrowStack(std::vector<std::uint64_t>& stack) {
-  const std::size_t size = stack.size();
-  stack.resize(2 * size);
-  return {stack.data(), stack.data() + size, stack.data() + stack.size()};
+/// Moves the full stack `span` into twice the room, owned by `entries`.
+/// The new room is not written before it is used, so that a stack that
+/// grows to hundreds of MB costs no more memory than it holds.
+StackSpan GrowStack(std::unique_ptr<std::uint64_t[]>& entries, const StackSpan& span) {
+  const auto size = static_cast<std::size_t>(span.top - span.bottom);
+  const std::size_t capacity = 2 * static_cast<std::size_t>(span.limit - span.bottom);
+  auto grown = std::make_unique_for_overwrite<std::uint64_t[]>(capacity);
+  std::copy(span.bottom, span.top, grown.get());
+  entries = std::move(grown);
+  return {entries.get(), entries.get() + size, entries.get() + capacity};
 }
 
 /// The rule is run in one forward pass that needs no backward search
@@ -155,12 +161,12 @@ void RunRewritePass(LineList& lines) {
   State state = State::kNormal;
 
   // The numbers of the "M104" lines not yet taken, nearest on top.
-  // The vector only owns the entries: the walk keeps where they are in
-  // locals.
-  std::vector<std::uint64_t> stack(64);
-  StackSpan pending = {stack.data(), stack.data(), stack.data() + stack.size()};
+  // `entries` only owns the room: the walk keeps where it is in locals.
+  constexpr std::size_t kFirstRoom = 64;
+  auto entries = std::make_unique_for_overwrite<std::uint64_t[]>(kFirstRoom);
+  StackSpan pending = {entries.get(), entries.get(), entries.get() + kFirstRoom};
   const auto push = [&](std::uint64_t line) {
-    if (pending.top == pending.limit) pending = GrowStack(stack);
+    if (pending.top == pending.limit) pending = GrowStack(entries, pending);
     *pending.top++ = line;
   };
   const auto stack_empty = [&] { return pending.top == pending.bottom; };

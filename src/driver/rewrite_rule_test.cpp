@@ -83,6 +83,24 @@ TEST(ApplyRewriteRule, EmptyLineBetweenM80AndM81KeepsM81) {
             (Lines{u"A", u"M104 M180", u"", u"M81"}));
 }
 
+TEST(ApplyRewriteRule, ManyWaitingM104LinesAreTakenNearestFirst) {
+  // More "M104" lines wait than the stack first has room for; the first
+  // "M80" takes the last of them, and each one is taken once.
+  constexpr int kWaiting = 1000;
+  Lines before = {u"A"};
+  for (int k = 0; k < kWaiting; ++k) before.push_back(u"M104");
+  for (int k = 0; k < kWaiting - 1; ++k) {
+    // The line after a removed "M81" is not tested for "M80": "B" comes
+    // first.
+    before.insert(before.end(), {u"M80", u"M81", u"B"});
+  }
+  Lines after = {u"A", u"M104"};
+  for (int k = 1; k < kWaiting; ++k) after.push_back(u"M104 M180");
+  for (int k = 1; k < kWaiting; ++k) after.push_back(u"B");
+  EXPECT_EQ(Rewrite(before, Windows1252Encoding()), after);
+  EXPECT_EQ(RewriteSlowly(before), after);
+}
+
 TEST(ApplyRewriteRule, AppliedAgainChangesItsOwnOutput) {
   LineList list = LineList::FromLines(Utf16LeEncoding(),
                                       Split(u"A, M104, M104, M80, M81, M80, M81, B"));
