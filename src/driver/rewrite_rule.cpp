@@ -1,6 +1,12 @@
 #include "driver/rewrite_rule.h"
 
-#include <vector>
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <type_traits>
+#include <utility>
 
 namespace ncrewrite {
 namespace {
@@ -57,53 +63,202 @@ Code ReadCode(const LineSpan& line) {
   return CodeOfUnits<Units>(begin, end);
 }
 
+/// The code of a line that ends at a line break (so that the four units from
+/// `begin` can be read): the lines of the programs that stress the rule are
+/// the bare codes, told by one load and compare; any other line that may
+/// read a code is trimmed and compared by ReadCode.
+template <typename Units>
+Code ReadCodeBeforeBreak(const char* begin, const char* end) {
+  // Four units, as many bytes as the longest code.
+  using Word = std::conditional_t<Units::kSize == 1, std::uint32_t, std::uint64_t>;
+  static_assert(sizeof(Word) == kM104.size() * Units::kSize);
+  constexpr unsigned kUnitBits = 8 * Units::kSize;
+  // `units` as they are when their stored bytes are loaded as a Word.
+  constexpr auto pack = [](std::u16string_view units) {
+    Word word = 0;
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      const char16_t unit = units[k];
+      const bool swapped = Units::kSize == 2 &&
+                           Units::kLowByteFirst != (std::endian::native == std::endian::little);
+      const Word lane = swapped ? static_cast<Word>((unit & 0xFF) << 8 | unit >> 8) : unit;
+      const std::size_t position =
+          std::endian::native == std::endian::little ? k : kM104.size() - 1 - k;
+      word |= lane << (kUnitBits * position);
+    }
+    return word;
+  };
+  constexpr Word kM80Units = pack(kM80);
+  constexpr Word kM81Units = pack(kM81);
+  constexpr Word kM104Units = pack(kM104);
+  constexpr char16_t kAllOnes = Units::kSize == 1 ? 0xFF : 0xFFFF;
+  constexpr char16_t kThreeOnes[] = {kAllOnes, kAllOnes, kAllOnes};
+  constexpr Word kThreeUnits = pack(std::u16string_view(kThreeOnes, 3));
+  const auto load = [begin] {
+    Word word;
+    std::memcpy(&word, begin, sizeof word);
+    return word;
+  };
+
+  const auto size = static_cast<std::size_t>(end - begin);
+  if (size == kM80.size() * Units::kSize) {
+    const Word units = load() & kThreeUnits;
+    if (units == kM80Units) return Code::kM80Line;
+    if (units == kM81Units) return Code::kM81Line;
+  } else if (size == kM104.size() * Units::kSize && load() == kM104Units) {
+    return Code::kM104Line;
+  }
+  if (size == 0) return Code::kOther;
+  const char16_t first = Units::At(begin);
+  if (first != u'M' && first > u' ') return Code::kOther;
+  return ReadCode<Units>(LineSpan{begin, end, end});
+}
+
+/// Where the entries of a stack of line numbers are: [bottom, top), with
+/// room up to limit.
+struct StackSpan {
+  std::uint64_t* bottom;
+  std::uint64_t* top;
+  std::uint64_t* limit;
+};
+
+/// Moves the full stack `span` into twice the room, owned by `entries`.
+/// The new room is not written before it is used, so that a stack that
+/// grows to hundreds of MB costs no more memory than it holds.
+StackSpan GrowStack(std::unique_ptr<std::uint64_t[]>& entries, const StackSpan& span) {
+  const auto size = static_cast<std::size_t>(span.top - span.bottom);
+  const std::size_t capacity = 2 * static_cast<std::size_t>(span.limit - span.bottom);
+  auto grown = std::make_unique_for_overwrite<std::uint64_t[]>(capacity);
+  std::copy(span.bottom, span.top, grown.get());
+  entries = std::move(grown);
+  return {entries.get(), entries.get() + size, entries.get() + capacity};
+}
+
 /// The rule is run in one forward pass that needs no backward search
 /// (quadratic on a file of "M80" lines): a stack holds the numbers of the
 /// "M104" lines not yet taken, nearest last, and an "M80" line takes the top
 /// one. Lines are named by their number in the stored text, which the line
 /// list marks as dropped or replaced in any order.
+///
+/// Only lines with an "M" can be codes, and while no "M104" line waits only
+/// an "M104" line matters: the text is walked in blocks, and a block in which
+/// no line that ends there has such a unit is passed by counting its breaks.
+///
+/// On a file of codes every line is read and most push or pop, so the
+/// position in the rule and the top of the stack are locals of one function:
+/// members would be written back around every mark, which may alias them.
 template <typename Units>
-class RewritePass {
- public:
-  explicit RewritePass(LineList& lines) : lines_(lines) {}
+void RunRewritePass(LineList& lines) {
+  constexpr unsigned kStep = Units::kSize;
+  lines.SetReplacementText(kM104M180);
+  const char* const end = lines.text_end();
+  const char* line_begin = lines.text_begin();
+  std::uint64_t index = 0;  // of the next line
 
-  void Run() {
-    lines_.SetReplacementText(kM104M180);
-    LineReader<Units> reader(lines_.text_begin(), lines_.text_end());
-    LineSpan line;
-    std::uint64_t index = 0;
-    for (; reader.Next(line); ++index) {
-      Code code = ReadCode<Units>(line);
-      if (code == Code::kM80Line && !pending_.empty()) {
-        lines_.MarkLine(pending_.back(), LineList::LineMark::kReplaced);
-        pending_.pop_back();
-        lines_.MarkLine(index++, LineList::LineMark::kDropped);
-        if (!reader.Next(line)) break;
-        code = ReadCode<Units>(line);
-        if (code == Code::kM81Line) {
-          lines_.MarkLine(index++, LineList::LineMark::kDropped);
-          if (!reader.Next(line)) break;
-          code = ReadCode<Units>(line);
+  // Where the line before is in the rule: after a taking "M80" line, and
+  // after the "M81" line that followed it. The line after either is only
+  // tested for "M104".
+  enum class State { kNormal, kAfterM80, kAfterM81 };
+  State state = State::kNormal;
+
+  // The numbers of the "M104" lines not yet taken, nearest on top.
+  // `entries` only owns the room: the walk keeps where it is in locals.
+  constexpr std::size_t kFirstRoom = 64;
+  auto entries = std::make_unique_for_overwrite<std::uint64_t[]>(kFirstRoom);
+  StackSpan pending = {entries.get(), entries.get(), entries.get() + kFirstRoom};
+  const auto push = [&](std::uint64_t line) {
+    if (pending.top == pending.limit) pending = GrowStack(entries, pending);
+    *pending.top++ = line;
+  };
+  const auto stack_empty = [&] { return pending.top == pending.bottom; };
+  const auto only_m104_counts = [&] { return stack_empty() && state == State::kNormal; };
+
+  // Applies the rule to line `index`, which reads `code`; `marks` reach it.
+  // Inlined also where it is called for the last line, so that the walk
+  // keeps its locals in registers.
+  const auto take = [&](Code code, std::uint64_t* marks) __attribute__((always_inline)) {
+    const std::uint64_t line = index++;
+    switch (state) {
+      case State::kNormal:
+        if (code == Code::kM80Line && !stack_empty()) {
+          LineList::MarkKeptLine(marks, *--pending.top, LineList::LineMark::kReplaced);
+          LineList::MarkKeptLine(marks, line, LineList::LineMark::kDropped);
+          state = State::kAfterM80;
+          return;
         }
-        // The line that moved up into the removed line's place is kept
-        // without being tested for "M80".
+        break;
+      case State::kAfterM80:
+        if (code == Code::kM81Line) {
+          LineList::MarkKeptLine(marks, line, LineList::LineMark::kDropped);
+          state = State::kAfterM81;
+          return;
+        }
+        state = State::kNormal;
+        break;
+      case State::kAfterM81:
+        state = State::kNormal;
+        break;
+    }
+    // The line at index 0 is never taken: the search stops above it.
+    if (code == Code::kM104Line && line != 0) push(line);
+  };
+
+  // Whether the line that runs on past the last block has a unit that makes
+  // it worth reading.
+  bool open_line_counts = false;
+  TextBlocks<Units> blocks(line_begin, end);
+  TextBlock<Units> block;
+  while (blocks.Next(block)) {
+    const char* const base = block.base;
+    const std::uint64_t all_breaks = block.breaks;
+    const std::uint64_t m = blocks.template Find<true>(u'M');
+    std::uint64_t counting = m;
+    if (m != 0 && only_m104_counts()) {
+      // The "M" units followed by a "1".
+      counting &= blocks.Find(u'1') >> kStep | (blocks.FollowedBy(u'1') ? block.kLastUnit : 0);
+    }
+    if (counting != 0 || open_line_counts) {
+      // No more lines than units end in a block.
+      std::uint64_t* const marks = lines.MarksUpTo(index + TextBlocks<Units>::kBytes);
+      // Where the lines after the breaks begin, but for one past the block.
+      std::uint64_t begins = block.lone_breaks() << kStep | block.crlf << 2 * kStep;
+      for (std::uint64_t breaks = all_breaks; breaks != 0; breaks &= breaks - 1) {
+        const unsigned offset = LowestBit(breaks);
+        take(ReadCodeBeforeBreak<Units>(line_begin, base + offset), marks);
+        if (begins != 0) {
+          line_begin = base + LowestBit(begins);
+          begins &= begins - 1;
+        } else {
+          line_begin = block.AfterBreak(offset);
+        }
       }
-      // The line at index 0 is never taken: the search stops above it.
-      if (code == Code::kM104Line && index != 0) pending_.push_back(index);
+      // The units that count may differ now that the stack changed.
+      const std::uint64_t open = only_m104_counts() ? counting : m;
+      if (all_breaks == 0) {
+        open_line_counts = open_line_counts || open != 0;
+      } else {
+        const unsigned last = HighestBit(all_breaks);
+        open_line_counts = last != 63 && (open >> (last + 1)) != 0;
+      }
+    } else if (all_breaks != 0) {
+      // Every line that ends here reads no code, or, while the stack is
+      // empty, none that has an effect.
+      index += CountBits(all_breaks);
+      line_begin = block.AfterBreak(HighestBit(all_breaks));
+      state = State::kNormal;
     }
   }
-
- private:
-  LineList& lines_;
-  std::vector<std::uint64_t> pending_;
-};
+  if (line_begin < end) {
+    const Code code = ReadCode<Units>(LineSpan{line_begin, end, end});
+    if (code != Code::kOther) take(code, lines.MarksUpTo(index));
+  }
+}
 
 }  // namespace
 
 void ApplyRewriteRule(LineList& lines) {
   lines.ApplyEdits();
   WithUnits(lines.stored_encoding().units, [&lines]<typename Units>(Units) {
-    RewritePass<Units>(lines).Run();
+    RunRewritePass<Units>(lines);
   });
 }
 

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "testing/rewrite_oracle.h"
@@ -81,6 +83,24 @@ TEST(ApplyRewriteRule, EmptyLineBetweenM80AndM81KeepsM81) {
             (Lines{u"A", u"M104 M180", u"", u"M81"}));
 }
 
+TEST(ApplyRewriteRule, ManyWaitingM104LinesAreTakenNearestFirst) {
+  // More "M104" lines wait than the stack first has room for; the first
+  // "M80" takes the last of them, and each one is taken once.
+  constexpr int kWaiting = 1000;
+  Lines before = {u"A"};
+  for (int k = 0; k < kWaiting; ++k) before.push_back(u"M104");
+  for (int k = 0; k < kWaiting - 1; ++k) {
+    // The line after a removed "M81" is not tested for "M80": "B" comes
+    // first.
+    before.insert(before.end(), {u"M80", u"M81", u"B"});
+  }
+  Lines after = {u"A", u"M104"};
+  for (int k = 1; k < kWaiting; ++k) after.push_back(u"M104 M180");
+  for (int k = 1; k < kWaiting; ++k) after.push_back(u"B");
+  EXPECT_EQ(Rewrite(before, Windows1252Encoding()), after);
+  EXPECT_EQ(RewriteSlowly(before), after);
+}
+
 TEST(ApplyRewriteRule, AppliedAgainChangesItsOwnOutput) {
   LineList list = LineList::FromLines(Utf16LeEncoding(),
                                       Split(u"A, M104, M104, M80, M81, M80, M81, B"));
@@ -117,6 +137,79 @@ TEST(ApplyRewriteRule, AgreesWithDirectTranscriptionOnRandomLists) {
     const TextEncoding& encoding = *encodings[round % std::size(encodings)];
     ASSERT_EQ(Rewrite(before, encoding), RewriteSlowly(before))
         << "round " << round << " in " << encoding.name;
+  }
+}
+
+/// A list of the stored text `text`, line breaks included, in a buffer of
+/// exactly its size.
+LineList StoredList(const TextEncoding& encoding, std::u16string_view text) {
+  const std::string bytes = EncodeText(encoding, text);
+  auto buffer = std::make_unique_for_overwrite<char[]>(bytes.size());
+  bytes.copy(buffer.get(), bytes.size());
+  LineList list;
+  list.AssignText(encoding, std::move(buffer), 0, bytes.size());
+  return list;
+}
+
+/// Applies the rule to the stored text and checks it against the
+/// transcription of the lines the text holds.
+void ExpectAgreement(const TextEncoding& encoding, std::u16string_view text,
+                     const std::string& context) {
+  LineList list = StoredList(encoding, text);
+  const Lines expected = RewriteSlowly(list.DecodedLines());
+  ApplyRewriteRule(list);
+  ASSERT_EQ(list.DecodedLines(), expected) << context << " in " << encoding.name;
+}
+
+const TextEncoding* const kUnitFormats[] = {&Windows1252Encoding(), &Utf16LeEncoding(),
+                                            &Utf16BeEncoding()};
+
+TEST(ApplyRewriteRule, CodesAtEveryPlaceInABlock) {
+  // A line of `pad` units moves the codes through every position in a
+  // 64-byte block: an "M" last in a block with its "1" in the next, a CR LF
+  // split between blocks, a code line longer than a block.
+  const std::u16string_view shapes[] = {
+      u"A\nM104\nM80\nM81\nB",
+      u"A\r\nM104\r\nM80\r\nM81",
+      u"A\rM104\rB\rM80\rM81\r",
+      u"A\nM104\nM80\nM80\nM81\nM80\n",
+      u"A\nM104                                                                    \nM80\n",
+      u"A\n M104\n\t                                                                   M80\n",
+  };
+  for (const TextEncoding* encoding : kUnitFormats) {
+    for (const std::u16string_view shape : shapes) {
+      for (std::size_t pad = 0; pad <= 70; ++pad) {
+        const std::u16string text = u"%\n" + std::u16string(pad, u'X') + u"\n" +
+                                    std::u16string(shape);
+        ExpectAgreement(*encoding, text, "pad " + std::to_string(pad));
+      }
+    }
+  }
+}
+
+TEST(ApplyRewriteRule, AgreesWithDirectTranscriptionOnLongTextsWithAnyBreaks) {
+  // Long enough for many blocks; runs of other lines let the walk pass
+  // blocks, and every kind of line break ends the codes.
+  std::mt19937 random(20261210);
+  static const std::u16string_view kLines[] = {
+      u"M80", u"M81", u"M104", u"N10 G1 X1.5 Y2", u"M8", u"M1040", u" M80 ", u"\tM104", u"",
+      u"M104 M180", u"G0 X0 Y0 Z10 (a comment long enough to span a block of the text)"};
+  static const std::u16string_view kBreaks[] = {u"\r\n", u"\r\n", u"\n", u"\r"};
+  std::uniform_int_distribution<std::size_t> line(0, std::size(kLines) - 1);
+  std::uniform_int_distribution<std::size_t> line_break(0, std::size(kBreaks) - 1);
+  std::uniform_int_distribution<std::size_t> count(0, 400);
+  std::uniform_int_distribution<int> percent(0, 99);
+  for (std::size_t round = 0; round < 300; ++round) {
+    // Some texts are mostly other lines, as in real programs.
+    const int other_percent = percent(random);
+    std::u16string text;
+    for (std::size_t n = count(random); n > 0; --n) {
+      text += percent(random) < other_percent ? kLines[3] : kLines[line(random)];
+      text += kBreaks[line_break(random)];
+    }
+    if (percent(random) < 30) text += kLines[line(random)];  // no final break
+    ExpectAgreement(*kUnitFormats[round % std::size(kUnitFormats)], text,
+                    "round " + std::to_string(round));
   }
 }
 

@@ -1,32 +1,41 @@
 #include "textfile/line_list.h"
 
 #include <algorithm>
+#include <bit>
 #include <utility>
 
 namespace ncrewrite {
 namespace {
 
 /// Collects lines as stored text with CR LF after each.
-template <typename Units>
 class StoredTextBuilder {
  public:
   explicit StoredTextBuilder(const TextEncoding& encoding)
       : line_break_(EncodeText(encoding, u"\r\n")) {}
 
-  void Stored(const LineSpan& line) { Add(std::string_view(line.begin, Length(line))); }
-  void Replaced(std::string_view encoded) { Add(encoded); }
+  void SetReplacementText(std::string_view encoded) { replacement_ = encoded; }
+  // The text grows by appending: there is no cursor.
+  char* Begin() { return nullptr; }
+  char* Room(char* to) { return to; }
+  void End(char*) {}
+  char* ShortText(char* to, const char* begin, const char* end) { return Text(to, begin, end); }
+  char* Text(char* to, const char* begin, const char* end) {
+    text_.append(begin, static_cast<std::size_t>(end - begin));
+    return to;
+  }
+  char* Break(char* to) {
+    text_.append(line_break_);
+    return to;
+  }
+  char* Replaced(char* to) {
+    text_.append(replacement_);
+    return Break(to);
+  }
   std::string& text() { return text_; }
 
  private:
-  static std::size_t Length(const LineSpan& line) {
-    return static_cast<std::size_t>(line.end - line.begin);
-  }
-  void Add(std::string_view content) {
-    text_.append(content);
-    text_.append(line_break_);
-  }
-
   std::string line_break_;
+  std::string_view replacement_;
   std::string text_;
 };
 
@@ -90,8 +99,8 @@ std::vector<std::u16string> LineList::DecodedLines() const {
 void LineList::ApplyEdits() {
   if (!has_edits()) return;
   std::string text = WithUnits(stored_->units, [this]<typename Units>(Units) {
-    StoredTextBuilder<Units> builder(*stored_);
-    VisitLines<Units>(builder);
+    StoredTextBuilder builder(*stored_);
+    WriteLines<Units>(builder);
     return std::move(builder.text());
   });
   AssignText(*stored_, CopyToBytes(text), 0, text.size());
@@ -99,6 +108,20 @@ void LineList::ApplyEdits() {
 
 void LineList::SetReplacementText(std::u16string_view text) {
   replacement_text_ = EncodeText(*stored_, text);
+}
+
+std::uint64_t LineList::FirstEditedFrom(std::uint64_t index) const {
+  auto word = static_cast<std::size_t>(index / kMarksPerWord);
+  if (word >= marks_.size()) return kNoLine;
+  const std::uint64_t rest = marks_[word] >> (index % kMarksPerWord * kMarkBits);
+  if (rest != 0) return index + static_cast<unsigned>(std::countr_zero(rest)) / kMarkBits;
+  while (++word < marks_.size()) {
+    if (marks_[word] != 0) {
+      return word * std::uint64_t{kMarksPerWord} +
+             static_cast<unsigned>(std::countr_zero(marks_[word])) / kMarkBits;
+    }
+  }
+  return kNoLine;
 }
 
 void LineList::GrowMarks(std::size_t word) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -63,6 +64,23 @@ class LineList {
   /// Sets the text that every line marked kReplaced gets.
   void SetReplacementText(std::u16string_view text);
 
+  /// The words of the marks, made to reach stored line number `index`, for
+  /// a pass that marks each line at most once with MarkKeptLine, while no
+  /// other call changes the list. Lines up to `index` count as marked then
+  /// (has_edits), but kept until marked otherwise.
+  std::uint64_t* MarksUpTo(std::uint64_t index) {
+    const auto word = static_cast<std::size_t>(index / kMarksPerWord);
+    if (word >= marks_.size()) GrowMarks(word);
+    return marks_.data();
+  }
+
+  /// Marks stored line number `index`, which is kept so far, as `mark` in
+  /// `marks` from MarksUpTo.
+  static void MarkKeptLine(std::uint64_t* marks, std::uint64_t index, LineMark mark) {
+    marks[index / kMarksPerWord] |= std::uint64_t{static_cast<std::uint8_t>(mark)}
+                                    << (index % kMarksPerWord * kMarkBits);
+  }
+
   /// Marks stored line number `index` (counted from 0 in the stored text,
   /// whatever was marked before). Lines may be marked in any order.
   void MarkLine(std::uint64_t index, LineMark mark) {
@@ -72,6 +90,25 @@ class LineList {
     marks_[word] = (marks_[word] & ~(std::uint64_t{3} << shift)) |
                    std::uint64_t{static_cast<std::uint8_t>(mark)} << shift;
   }
+
+  /// Gives `sink` the lines in order, each followed by CR LF, as pieces:
+  /// `sink.Text(to, const char* begin, const char* end)` for stored text to
+  /// take as it is (kept lines with their CR LF), or `sink.ShortText` with
+  /// the same arguments for a piece of up to 16 bytes after which the text
+  /// goes on, so that 16 bytes from `begin` can be read, `sink.Break(to)` for a
+  /// CR LF that the stored text lacks there, and `sink.Replaced(to)` for a
+  /// replaced line with its CR LF. `to` is a cursor (char*) into the sink's
+  /// output: `sink.Begin()` gives the first, each piece returns the next,
+  /// `sink.Room(to)` is called before every block of at most 64 lines so
+  /// that the sink can make room for its short pieces, and `sink.End(to)`
+  /// is called last. `sink.SetReplacementText(std::string_view encoded)` is
+  /// called first. `Units` must match the stored encoding.
+  ///
+  /// The text is walked in blocks: a block that holds no edited line and no
+  /// break other than CR LF costs a few instructions, and kept lines go out
+  /// as few long pieces.
+  template <typename Units, typename Sink>
+  void WriteLines(Sink& sink) const;
 
   /// Calls `visitor.Stored(const LineSpan&)` for every stored line that is
   /// kept and `visitor.Replaced(std::string_view encoded)` for every replaced
@@ -85,6 +122,10 @@ class LineList {
 
   /// Makes room for the marks of word `word`.
   void GrowMarks(std::size_t word);
+
+  /// The first line from `index` on that is not kept, or kNoLine.
+  std::uint64_t FirstEditedFrom(std::uint64_t index) const;
+  static constexpr std::uint64_t kNoLine = ~std::uint64_t{0};
 
   LineMark MarkOf(std::uint64_t index) const {
     const std::uint64_t word = marks_[static_cast<std::size_t>(index / kMarksPerWord)];
@@ -118,6 +159,105 @@ void LineList::VisitLines(Visitor& visitor) const {
     }
   }
   while (reader.Next(line)) visitor.Stored(line);
+}
+
+template <typename Units, typename Sink>
+void LineList::WriteLines(Sink& sink) const {
+  sink.SetReplacementText(replacement_text_);
+  const char* const end = text_end();
+  const char* run = text_begin();         // start of the text not given to the sink
+  const char* line_begin = text_begin();  // start of line `index`
+  std::uint64_t index = 0;                // lines that end before the block
+  std::uint64_t next_edited = 0;          // lines [index, next_edited) are kept
+  // The marks of the 32 lines from `line` on, lowest first.
+  const std::uint64_t* const marks = marks_.data();
+  const std::size_t mark_words = marks_.size();
+  const auto marks_from = [marks, mark_words](std::uint64_t line) {
+    const auto word = static_cast<std::size_t>(line / kMarksPerWord);
+    const auto shift = static_cast<unsigned>(line % kMarksPerWord * kMarkBits);
+    if (word >= mark_words) return std::uint64_t{0};
+    std::uint64_t bits = marks[word] >> shift;
+    if (shift != 0 && word + 1 < mark_words) bits |= marks[word + 1] << (64 - shift);
+    return bits;
+  };
+  char* to = sink.Begin();
+  // Pieces of up to 16 bytes with 16 bytes to read from their start are
+  // most; the sink copies them in one fixed width.
+  const auto text = [&sink, end](char* cursor, const char* from, const char* until) {
+    return until - from <= 16 && end - from >= 16 ? sink.ShortText(cursor, from, until)
+                                                  : sink.Text(cursor, from, until);
+  };
+  TextBlocks<Units> blocks(text_begin(), end);
+  TextBlock<Units> block;
+  while (blocks.Next(block)) {
+    to = sink.Room(to);
+    std::uint64_t breaks = block.breaks;
+    const std::uint64_t ending = CountBits(breaks);
+    if (next_edited < index + ending) next_edited = FirstEditedFrom(index);
+    const std::uint64_t lone_breaks = block.lone_breaks();
+    if (next_edited >= index + ending) {
+      // Every line that ends here is kept: only a lone CR or LF needs work.
+      for (std::uint64_t lone = lone_breaks; lone != 0; lone &= lone - 1) {
+        const char* at = block.base + LowestBit(lone);
+        to = sink.Break(text(to, run, at));
+        run = at + Units::kSize;
+      }
+      if (breaks != 0) {
+        line_begin = block.AfterBreak(HighestBit(breaks));
+        index += ending;
+      }
+      continue;
+    }
+    const char* const base = block.base;
+    // Where the lines after the breaks begin, but for one that begins past
+    // the block.
+    std::uint64_t begins = lone_breaks << Units::kSize | block.crlf << 2 * Units::kSize;
+    std::uint64_t line_marks = marks_from(index);
+    std::uint64_t window_end = index + kMarksPerWord;  // lines that line_marks reach
+    unsigned marks_left = kMarksPerWord;
+    index += ending;
+    for (; breaks != 0; breaks &= breaks - 1) {
+      const unsigned offset = LowestBit(breaks);
+      const char* next;
+      if (begins != 0) {
+        next = base + LowestBit(begins);
+        begins &= begins - 1;
+      } else {
+        next = block.AfterBreak(offset);
+      }
+      if (marks_left == 0) {
+        line_marks = marks_from(window_end);
+        window_end += kMarksPerWord;
+        marks_left = kMarksPerWord;
+      }
+      const auto mark = static_cast<LineMark>(line_marks & 3);
+      line_marks >>= kMarkBits;
+      --marks_left;
+      if (mark != LineMark::kKept) {
+        if (run != line_begin) to = text(to, run, line_begin);
+        if (mark == LineMark::kReplaced) to = sink.Replaced(to);
+        run = next;
+      } else if ((lone_breaks >> offset & 1) != 0) {
+        to = sink.Break(text(to, run, base + offset));
+        run = next;
+      }
+      line_begin = next;
+    }
+  }
+  to = sink.Room(to);
+  if (line_begin < end) {
+    // The last line has no break.
+    const auto mark = static_cast<LineMark>(marks_from(index) & 3);
+    if (mark == LineMark::kKept) {
+      to = sink.Break(text(to, run, end));
+    } else {
+      if (run != line_begin) to = text(to, run, line_begin);
+      if (mark == LineMark::kReplaced) to = sink.Replaced(to);
+    }
+    run = end;
+  }
+  if (run != end) to = text(to, run, end);
+  sink.End(to);
 }
 
 }  // namespace ncrewrite

@@ -53,7 +53,10 @@ inline const char* FindBreakInBlocks(const char* p, const char* end, Compare com
 
 struct ByteUnits {
   static constexpr std::size_t kSize = 1;
+  static constexpr bool kLowByteFirst = true;
   static char16_t At(const char* p) { return static_cast<unsigned char>(*p); }
+  /// Stores `unit`, which is below U+0100.
+  static void Put(char* p, char16_t unit) { *p = static_cast<char>(unit); }
 
   /// First CR or LF in [p, end), or end.
   static const char* FindBreak(const char* p, const char* end) {
@@ -100,11 +103,18 @@ struct ByteUnits {
 template <bool kLittleEndian>
 struct Utf16Units {
   static constexpr std::size_t kSize = 2;
+  static constexpr bool kLowByteFirst = kLittleEndian;
   static char16_t At(const char* p) {
     const auto first = static_cast<unsigned char>(p[0]);
     const auto second = static_cast<unsigned char>(p[1]);
     return kLittleEndian ? static_cast<char16_t>(first | (second << 8))
                          : static_cast<char16_t>((first << 8) | second);
+  }
+  static void Put(char* p, char16_t unit) {
+    const auto low = static_cast<char>(unit & 0xFF);
+    const auto high = static_cast<char>(unit >> 8);
+    p[0] = kLittleEndian ? low : high;
+    p[1] = kLittleEndian ? high : low;
   }
 
   /// First CR or LF unit in [p, end), or end; `end - p` is even.
@@ -160,13 +170,6 @@ class LineReader {
   const char* end_;
 };
 
-/// True when the line ends in exactly CR LF, the break every saved line gets.
-template <typename Units>
-bool EndsInCrLf(const LineSpan& line) {
-  return line.next - line.end == 2 * Units::kSize && Units::At(line.end) == kCr &&
-         Units::At(line.end + Units::kSize) == kLf;
-}
-
 /// True when the units from `p` on are `literal` followed by nothing but
 /// units up to U+0020 before `end`. `literal` must begin and end with a unit
 /// above U+0020. Blanks are skipped in large steps, so that a program with a
@@ -193,6 +196,172 @@ template <typename Units>
 std::size_t UnitCount(const char* begin, const char* end) {
   return static_cast<std::size_t>(end - begin) / Units::kSize;
 }
+
+/// Number of set bits. Without the instruction for it (not in the x86-64
+/// baseline) a library call would be made for every block.
+inline unsigned CountBits(std::uint64_t bits) {
+#if defined(__POPCNT__) || !defined(__x86_64__)
+  return static_cast<unsigned>(std::popcount(bits));
+#else
+  bits -= (bits >> 1) & 0x5555555555555555ull;
+  bits = (bits & 0x3333333333333333ull) + ((bits >> 2) & 0x3333333333333333ull);
+  bits = (bits + (bits >> 4)) & 0x0F0F0F0F0F0F0F0Full;
+  return static_cast<unsigned>((bits * 0x0101010101010101ull) >> 56);
+#endif
+}
+
+/// Offset of the highest set bit of `bits`, which is not 0.
+inline unsigned HighestBit(std::uint64_t bits) {
+  return 63 - static_cast<unsigned>(std::countl_zero(bits));
+}
+
+/// Offset of the lowest set bit of `bits`, which is not 0.
+inline unsigned LowestBit(std::uint64_t bits) {
+  return static_cast<unsigned>(std::countr_zero(bits));
+}
+
+/// One block of 64 bytes of stored text, described by bit masks: bit k
+/// stands for the unit that starts at byte k of the block (only every second
+/// bit can be set for two-byte units).
+template <typename Units>
+struct TextBlock {
+  static constexpr unsigned kStep = Units::kSize;
+  /// The bit of the block's last unit.
+  static constexpr std::uint64_t kLastUnit = std::uint64_t{1} << (64 - kStep);
+
+  /// Where the block starts in the text.
+  const char* base;
+  /// Units at which a line break begins: every CR, and every LF that does
+  /// not follow a CR.
+  std::uint64_t breaks;
+  /// The breaks that are CR LF, two units long.
+  std::uint64_t crlf;
+
+  /// The breaks that are a lone CR or a lone LF.
+  std::uint64_t lone_breaks() const { return breaks & ~crlf; }
+  /// Where the line that breaks at bit `offset` is followed by the next.
+  const char* AfterBreak(unsigned offset) const {
+    return base + offset + kStep + (crlf >> offset & 1) * kStep;
+  }
+};
+
+/// The stored text cut into blocks of 64 bytes. Whole-file passes use the
+/// masks of a block to find its line breaks and its few interesting units at
+/// once, and to pass blocks in which nothing is to be done, instead of
+/// walking the text line by line. The last block is read from a copy padded
+/// with NUL units, which match nothing that is looked for.
+template <typename Units>
+class TextBlocks {
+ public:
+  static constexpr std::size_t kBytes = 64;
+  static constexpr unsigned kStep = Units::kSize;
+  static constexpr std::uint64_t kLastUnit = TextBlock<Units>::kLastUnit;
+
+  /// `end - begin` is a multiple of the unit size.
+  TextBlocks(const char* begin, const char* end) : next_(begin), end_(end) {}
+
+  /// Moves to the next block and describes it in `block`; false when the
+  /// text has no more.
+  bool Next(TextBlock<Units>& block) {
+    if (next_ >= end_) return false;
+    block.base = next_;
+    if (static_cast<std::size_t>(end_ - next_) >= kBytes) {
+      Load(next_);
+      next_ += kBytes;
+    } else {
+      std::memset(tail_, 0, sizeof tail_);
+      std::memcpy(tail_, next_, static_cast<std::size_t>(end_ - next_));
+      Load(tail_);
+      next_ = end_;
+    }
+    const std::uint64_t cr = Find(kCr);
+    const std::uint64_t lf = Find(kLf);
+    // A CR LF that straddles two blocks is seen from both sides: its LF
+    // starts no break, and its CR is told by the unit after the block.
+    const std::uint64_t lf_after_cr = lf & ((cr << kStep) | cr_before_);
+    const bool cr_last = (cr & kLastUnit) != 0;
+    const std::uint64_t lf_next = (lf >> kStep) | (cr_last && FollowedBy(kLf) ? kLastUnit : 0);
+    block.breaks = cr | (lf & ~lf_after_cr);
+    block.crlf = cr & lf_next;
+    cr_before_ = cr_last ? 1 : 0;
+    return true;
+  }
+
+  /// The units of the current block that equal `unit`, a unit below U+0100.
+  /// With `kRare`, for a unit that most blocks lack, the whole block is
+  /// ruled out first.
+  template <bool kRare = false>
+  std::uint64_t Find(char16_t unit) const {
+#ifdef NCREWRITE_HAVE_SSE2
+    __m128i a, b, c, d;
+    if constexpr (kStep == 1) {
+      const __m128i wanted = _mm_set1_epi8(static_cast<char>(unit));
+      a = _mm_cmpeq_epi8(block_[0], wanted);
+      b = _mm_cmpeq_epi8(block_[1], wanted);
+      c = _mm_cmpeq_epi8(block_[2], wanted);
+      d = _mm_cmpeq_epi8(block_[3], wanted);
+    } else {
+      // A unit loaded the other way round compares with the swapped value.
+      char stored[2];
+      Units::Put(stored, unit);
+      short loaded;
+      std::memcpy(&loaded, stored, sizeof loaded);
+      const __m128i wanted = _mm_set1_epi16(loaded);
+      a = _mm_cmpeq_epi16(block_[0], wanted);
+      b = _mm_cmpeq_epi16(block_[1], wanted);
+      c = _mm_cmpeq_epi16(block_[2], wanted);
+      d = _mm_cmpeq_epi16(block_[3], wanted);
+    }
+    if constexpr (kRare) {
+      if (_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d))) == 0) return 0;
+    }
+    // Both bytes of a matching two-byte unit are set; the first is kept.
+    return Combine(a, b, c, d) & (kStep == 1 ? ~std::uint64_t{0} : 0x5555555555555555ull);
+#else
+    std::uint64_t mask = 0;
+    for (std::size_t k = 0; k < kBytes; k += kStep) {
+      if (Units::At(block_ + k) == unit) mask |= std::uint64_t{1} << k;
+    }
+    return mask;
+#endif
+  }
+
+  /// True when the unit right after the current block is `unit`.
+  bool FollowedBy(char16_t unit) const {
+    return end_ - next_ >= static_cast<std::ptrdiff_t>(kStep) && Units::At(next_) == unit;
+  }
+
+ private:
+#ifdef NCREWRITE_HAVE_SSE2
+  static std::uint64_t Combine(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const auto bits = [](__m128i hits) {
+      return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(hits))};
+    };
+    return bits(a) | bits(b) << 16 | bits(c) << 32 | bits(d) << 48;
+  }
+#endif
+
+  void Load(const char* bytes) {
+#ifdef NCREWRITE_HAVE_SSE2
+    block_[0] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+    block_[1] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16));
+    block_[2] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 32));
+    block_[3] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 48));
+#else
+    std::memcpy(block_, bytes, kBytes);
+#endif
+  }
+
+  const char* next_;
+  const char* end_;
+#ifdef NCREWRITE_HAVE_SSE2
+  __m128i block_[4];
+#else
+  char block_[kBytes];
+#endif
+  alignas(16) char tail_[kBytes];
+  std::uint64_t cr_before_ = 0;
+};
 
 /// Calls `fn` with the unit traits of `format`, so that line walks are
 /// compiled once per stored format.

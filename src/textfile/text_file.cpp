@@ -20,15 +20,14 @@ const TextEncoding& DetectEncoding(std::string_view bytes) {
 }
 
 /// Gathers output in large pieces: long stretches of the loaded text go to
-/// the file as they are, short pieces (line content before a changed line
-/// break, replaced lines) are copied into one buffer first.
+/// the file as they are, short pieces (kept lines before a changed line
+/// break, replaced lines, line breaks) are copied into one buffer first.
 class OutputBuffer {
  public:
   explicit OutputBuffer(OutputFile& file)
       : file_(file), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
   void Put(const char* data, std::size_t size) {
-    // Most pieces are one line or a line break: keep their path short.
     if (size <= kCapacity - used_ && size < kDirectSize) {
       std::memcpy(buffer_.get() + used_, data, size);
       used_ += size;
@@ -38,17 +37,16 @@ class OutputBuffer {
   }
   void Put(std::string_view bytes) { Put(bytes.data(), bytes.size()); }
 
-  /// Puts `size` bytes and then the `kBreakSize` bytes of `line_break`.
-  template <std::size_t kBreakSize>
-  void PutLine(const char* data, std::size_t size, const char (&line_break)[kBreakSize]) {
-    if (size + kBreakSize <= kCapacity - used_) {
-      CopyBytes(buffer_.get() + used_, data, size);
-      std::memcpy(buffer_.get() + used_ + size, line_break, kBreakSize);
-      used_ += size + kBreakSize;
-      return;
-    }
-    Put(data, size);
-    Put(line_break, kBreakSize);
+  /// The end of the output, with room for `size` bytes after it (flushed
+  /// first when there is less): a cursor to write through, handed back by
+  /// CommitTo before any other call.
+  char* Cursor(std::size_t size) {
+    if (kCapacity - used_ < size) Flush();
+    return buffer_.get() + used_;
+  }
+  void CommitTo(const char* cursor) { used_ = static_cast<std::size_t>(cursor - buffer_.get()); }
+  std::size_t RoomAt(const char* cursor) const {
+    return static_cast<std::size_t>(buffer_.get() + kCapacity - cursor);
   }
 
   void Flush() {
@@ -59,35 +57,6 @@ class OutputBuffer {
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
   static constexpr std::size_t kDirectSize = kCapacity / 2;
-
-  /// Copies `size` bytes. Lines of a few bytes are copied by two
-  /// overlapping moves of a fixed size, which is cheaper than a library
-  /// call when there are tens of millions of them.
-  static void CopyBytes(char* to, const char* from, std::size_t size) {
-    if (size > 16) {
-      std::memcpy(to, from, size);
-    } else if (size >= 8) {
-      CopyOverlapping<8>(to, from, size);
-    } else if (size >= 4) {
-      CopyOverlapping<4>(to, from, size);
-    } else if (size >= 2) {
-      CopyOverlapping<2>(to, from, size);
-    } else if (size == 1) {
-      *to = *from;
-    }
-  }
-
-  /// Copies `size` bytes, kMove <= size <= 2 * kMove, as the first and the
-  /// last kMove of them.
-  template <std::size_t kMove>
-  static void CopyOverlapping(char* to, const char* from, std::size_t size) {
-    char head[kMove];
-    char tail[kMove];
-    std::memcpy(head, from, kMove);
-    std::memcpy(tail, from + size - kMove, kMove);
-    std::memcpy(to, head, kMove);
-    std::memcpy(to + size - kMove, tail, kMove);
-  }
 
   void PutLarge(const char* data, std::size_t size) {
     if (size >= kDirectSize) {
@@ -105,9 +74,16 @@ class OutputBuffer {
   std::size_t used_ = 0;
 };
 
-/// Writes the lines of a list stored in the output encoding. Lines that
-/// already end in CR LF and follow each other in the loaded text are written
-/// as one stretch; any other break becomes CR LF.
+/// Copies 16 bytes, of which the caller uses the first few.
+inline void Copy16(char* to, const char* from) {
+  char block[16];
+  std::memcpy(block, from, sizeof block);
+  std::memcpy(to, block, sizeof block);
+}
+
+/// Writes the lines of a list stored in the output encoding, as the pieces
+/// that LineList::WriteLines gives. There are tens of millions of short
+/// pieces in a file of short lines, so these are copied in fixed widths.
 template <typename Units>
 class LineWriter {
  public:
@@ -115,41 +91,65 @@ class LineWriter {
     EncodeText(encoding, u"\r\n").copy(line_break_, sizeof line_break_);
   }
 
-  void Stored(const LineSpan& line) {
-    if (line.begin != stretch_end_) Finish();
-    if (stretch_begin_ == nullptr) stretch_begin_ = line.begin;
-    stretch_end_ = line.next;
-    if (EndsInCrLf<Units>(line)) return;
-    // The stretch and this line's content are one piece of the loaded text.
-    out_.PutLine(stretch_begin_, static_cast<std::size_t>(line.end - stretch_begin_), line_break_);
-    stretch_begin_ = nullptr;
+  void SetReplacementText(std::string_view encoded) {
+    replaced_.assign(encoded);
+    replaced_.append(line_break_, kBreakSize);
+    short_replaced_ = replaced_.size() <= sizeof padded_replaced_;
+    if (short_replaced_) replaced_.copy(padded_replaced_, replaced_.size());
   }
 
-  void Replaced(std::string_view encoded) {
-    Finish();
-    out_.PutLine(encoded.data(), encoded.size(), line_break_);
+  /// A cursor with room for the short pieces of a block of lines: each
+  /// line gives at most a piece of text, a break and a replaced line, and
+  /// these are copied in widths of up to 32 bytes.
+  char* Begin() { return out_.Cursor(kBlockRoom); }
+  char* Room(char* to) {
+    if (out_.RoomAt(to) >= kBlockRoom) return to;
+    out_.CommitTo(to);
+    return out_.Cursor(kBlockRoom);
+  }
+  void End(char* to) { out_.CommitTo(to); }
+
+  char* ShortText(char* to, const char* begin, const char* end) {
+    Copy16(to, begin);
+    return to + (end - begin);
+  }
+  char* Text(char* to, const char* begin, const char* end) {
+    out_.CommitTo(to);
+    out_.Put(begin, static_cast<std::size_t>(end - begin));
+    return out_.Cursor(kBlockRoom);
   }
 
-  /// Writes the pending stretch.
-  void Finish() {
-    if (stretch_begin_ != nullptr) {
-      out_.Put(stretch_begin_, static_cast<std::size_t>(stretch_end_ - stretch_begin_));
+  char* Break(char* to) {
+    std::memcpy(to, line_break_, sizeof line_break_);
+    return to + kBreakSize;
+  }
+
+  char* Replaced(char* to) {
+    if (!short_replaced_) {
+      out_.CommitTo(to);
+      out_.Put(replaced_);
+      return out_.Cursor(kBlockRoom);
     }
-    stretch_begin_ = stretch_end_ = nullptr;
+    Copy16(to, padded_replaced_);
+    Copy16(to + 16, padded_replaced_ + 16);
+    return to + replaced_.size();
   }
 
  private:
+  static constexpr std::size_t kBreakSize = 2 * Units::kSize;
+  static constexpr std::size_t kBlockRoom = 64 * (16 + 4 + 32) + 32;
+
   OutputBuffer& out_;
-  char line_break_[2 * Units::kSize];
-  const char* stretch_begin_ = nullptr;
-  const char* stretch_end_ = nullptr;
+  char line_break_[4] = {};
+  std::string replaced_;  // the replacement text and a line break
+  bool short_replaced_ = false;
+  char padded_replaced_[32] = {};
 };
 
 void WriteStoredLines(const LineList& lines, OutputBuffer& out) {
   WithUnits(lines.stored_encoding().units, [&]<typename Units>(Units) {
     LineWriter<Units> writer(out, lines.stored_encoding());
-    lines.VisitLines<Units>(writer);
-    writer.Finish();
+    lines.WriteLines<Units>(writer);
   });
 }
 

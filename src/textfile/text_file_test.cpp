@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -109,6 +110,42 @@ TEST(TextFile, LongLinesAndManyLinesSurviveTheOutputBuffer) {
   for (int i = 0; i < 100000; ++i) expected += "G1 X" + std::to_string(i) + "\r\n";
   LineList list;
   EXPECT_EQ(LoadAndSave(dir, bytes, list), expected);
+}
+
+TEST(TextFile, SavesEditedLinesWithAnyBreaksInEveryUnitFormat) {
+  // Short lines, edits and lone breaks near the end of the file and of the
+  // loaded buffer, which short pieces are copied from in fixed widths.
+  TempDir dir;
+  std::mt19937 random(20261210);
+  static const std::u16string_view kPieces[] = {u"M104", u"M80", u"A", u" ", u"\r", u"\n",
+                                                u"\r\n", u"\u00e4"};
+  std::uniform_int_distribution<std::size_t> piece(0, std::size(kPieces) - 1);
+  std::uniform_int_distribution<std::size_t> length(0, 200);
+  std::uniform_int_distribution<int> percent(0, 99);
+  const TextEncoding* encodings[] = {&SystemCodePage(), &Utf8Encoding(), &Utf16LeEncoding(),
+                                     &Utf16BeEncoding()};
+  for (std::size_t round = 0; round < 200; ++round) {
+    const TextEncoding& encoding = *encodings[round % std::size(encodings)];
+    std::u16string text;
+    for (std::size_t n = length(random); n > 0; --n) text += kPieces[piece(random)];
+    const std::string bytes = std::string(encoding.byte_order_mark) + EncodeText(encoding, text);
+    if (encoding.byte_order_mark.empty() && bytes.starts_with("\xEF\xBB\xBF")) continue;
+    WriteFile(dir.File("in.nc"), bytes);
+    LineList list;
+    LoadTextFile(list, dir.File("in.nc"));
+    list.SetReplacementText(u"M104 M180");
+    for (std::uint64_t line = 0; line < text.size(); ++line) {
+      const int choice = percent(random);
+      if (choice < 20) list.MarkLine(line, LineList::LineMark::kDropped);
+      if (choice >= 80) list.MarkLine(line, LineList::LineMark::kReplaced);
+    }
+    std::string expected(encoding.byte_order_mark);
+    for (const std::u16string& line : list.DecodedLines()) {
+      expected += EncodeText(encoding, line + u"\r\n");
+    }
+    SaveTextFile(list, dir.File("out.nc"));
+    ASSERT_EQ(ReadFile(dir.File("out.nc")), expected) << "round " << round;
+  }
 }
 
 /// Loads `path` into `list` and returns the failure it raised.
