@@ -9,11 +9,13 @@
 #include <vector>
 
 #include "testing/rewrite_oracle.h"
+#include "testing/stored_list.h"
 
 namespace ncrewrite {
 namespace {
 
 using testing::RewriteSlowly;
+using testing::StoredList;
 using Lines = std::vector<std::u16string>;
 
 /// "A, M104, B" -> {"A", "M104", "B"}; "" -> no lines.
@@ -138,17 +140,6 @@ TEST(ApplyRewriteRule, AgreesWithDirectTranscriptionOnRandomLists) {
     ASSERT_EQ(Rewrite(before, encoding), RewriteSlowly(before))
         << "round " << round << " in " << encoding.name;
   }
-}
-
-/// A list of the stored text `text`, line breaks included, in a buffer of
-/// exactly its size.
-LineList StoredList(const TextEncoding& encoding, std::u16string_view text) {
-  const std::string bytes = EncodeText(encoding, text);
-  auto buffer = std::make_unique_for_overwrite<char[]>(bytes.size());
-  bytes.copy(buffer.get(), bytes.size());
-  LineList list;
-  list.AssignText(encoding, std::move(buffer), 0, bytes.size());
-  return list;
 }
 
 /// Applies the rule to the stored text and checks it against the

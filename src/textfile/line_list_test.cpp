@@ -9,18 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "testing/stored_list.h"
+
 namespace ncrewrite {
 namespace {
 
-/// A list of the stored text `text` (line breaks included) in `encoding`,
-/// in a buffer of exactly its size, so that a read past it is caught by the
-/// address sanitizer.
-LineList StoredList(const TextEncoding& encoding, std::u16string_view text) {
-  const std::string bytes = EncodeText(encoding, text);
-  auto buffer = std::make_unique_for_overwrite<char[]>(bytes.size());
-  bytes.copy(buffer.get(), bytes.size());
-  LineList list;
-  list.AssignText(encoding, std::move(buffer), 0, bytes.size());
+/// A list of the stored text `text`, ready to be marked.
+LineList MarkableList(const TextEncoding& encoding, std::u16string_view text) {
+  LineList list = testing::StoredList(encoding, text);
   list.SetReplacementText(u"M104 M180");
   return list;
 }
@@ -111,7 +107,7 @@ TEST(LineListWriteLines, BreaksAndEditsAtEveryPlaceInABlock) {
         for (const LineMark mark : marks) {
           for (const std::uint64_t edited : {std::uint64_t{1}, std::uint64_t{31},
                                              std::uint64_t{32}, std::uint64_t{41}}) {
-            LineList list = StoredList(*encoding, text);
+            LineList list = MarkableList(*encoding, text);
             list.MarkLine(edited, mark);
             const auto [written, expected] = WrittenAndExpected(list);
             ASSERT_EQ(written, expected) << encoding->name << " pad " << pad << " line "
@@ -134,7 +130,7 @@ TEST(LineListWriteLines, AgreesWithLineByLineWalkOnRandomTexts) {
     const TextEncoding& encoding = *kUnitFormats[round % std::size(kUnitFormats)];
     std::u16string text;
     for (std::size_t n = length(random); n > 0; --n) text += kPieces[piece(random)];
-    LineList list = StoredList(encoding, text);
+    LineList list = MarkableList(encoding, text);
     // From no edits to edits on most lines, sometimes past the last line.
     const int density = round % 4 == 0 ? 0 : percent(random);
     for (std::uint64_t line = 0; line < text.size() + 40; ++line) {
