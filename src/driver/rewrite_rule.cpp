@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <type_traits>
 #include <utility>
@@ -66,9 +67,10 @@ Code ReadCode(const LineSpan& line) {
 /// The code of a line that ends at a line break (so that the four units from
 /// `begin` can be read): the lines of the programs that stress the rule are
 /// the bare codes, told by one load and compare; any other line that may
-/// read a code is trimmed and compared by ReadCode.
+/// read a code is trimmed and compared by ReadCode. Inlined: it runs for
+/// every line of such a program.
 template <typename Units>
-Code ReadCodeBeforeBreak(const char* begin, const char* end) {
+__attribute__((always_inline)) inline Code ReadCodeBeforeBreak(const char* begin, const char* end) {
   // Four units, as many bytes as the longest code.
   using Word = std::conditional_t<Units::kSize == 1, std::uint32_t, std::uint64_t>;
   static_assert(sizeof(Word) == kM104.size() * Units::kSize);
@@ -113,21 +115,23 @@ Code ReadCodeBeforeBreak(const char* begin, const char* end) {
   return ReadCode<Units>(LineSpan{begin, end, end});
 }
 
-/// Where the entries of a stack of line numbers are: [bottom, top), with
-/// room up to limit.
+/// Where the entries of a stack are: [bottom, top), with room up to limit.
+template <typename StackEntry>
 struct StackSpan {
-  std::uint64_t* bottom;
-  std::uint64_t* top;
-  std::uint64_t* limit;
+  StackEntry* bottom;
+  StackEntry* top;
+  StackEntry* limit;
 };
 
 /// Moves the full stack `span` into twice the room, owned by `entries`.
 /// The new room is not written before it is used, so that a stack that
 /// grows to hundreds of MB costs no more memory than it holds.
-StackSpan GrowStack(std::unique_ptr<std::uint64_t[]>& entries, const StackSpan& span) {
+template <typename StackEntry>
+StackSpan<StackEntry> GrowStack(std::unique_ptr<StackEntry[]>& entries,
+                                const StackSpan<StackEntry>& span) {
   const auto size = static_cast<std::size_t>(span.top - span.bottom);
   const std::size_t capacity = 2 * static_cast<std::size_t>(span.limit - span.bottom);
-  auto grown = std::make_unique_for_overwrite<std::uint64_t[]>(capacity);
+  auto grown = std::make_unique_for_overwrite<StackEntry[]>(capacity);
   std::copy(span.bottom, span.top, grown.get());
   entries = std::move(grown);
   return {entries.get(), entries.get() + size, entries.get() + capacity};
@@ -146,7 +150,11 @@ StackSpan GrowStack(std::unique_ptr<std::uint64_t[]>& entries, const StackSpan& 
 /// On a file of codes every line is read and most push or pop, so the
 /// position in the rule and the top of the stack are locals of one function:
 /// members would be written back around every mark, which may alias them.
-template <typename Units>
+///
+/// An entry of the stack is the distance of its line from the line below
+/// (from line 0 at the bottom). `StackEntry` must hold the number of lines
+/// of the text: a text of less than 4 GiB takes 4 bytes a waiting line.
+template <typename Units, typename StackEntry>
 void RunRewritePass(LineList& lines) {
   constexpr unsigned kStep = Units::kSize;
   lines.SetReplacementText(kM104M180);
@@ -160,14 +168,22 @@ void RunRewritePass(LineList& lines) {
   enum class State { kNormal, kAfterM80, kAfterM81 };
   State state = State::kNormal;
 
-  // The numbers of the "M104" lines not yet taken, nearest on top.
-  // `entries` only owns the room: the walk keeps where it is in locals.
+  // The "M104" lines not yet taken, nearest on top, and the number of the
+  // top one. `entries` only owns the room: the walk keeps where it is in
+  // locals.
   constexpr std::size_t kFirstRoom = 64;
-  auto entries = std::make_unique_for_overwrite<std::uint64_t[]>(kFirstRoom);
-  StackSpan pending = {entries.get(), entries.get(), entries.get() + kFirstRoom};
+  auto entries = std::make_unique_for_overwrite<StackEntry[]>(kFirstRoom);
+  StackSpan<StackEntry> pending = {entries.get(), entries.get(), entries.get() + kFirstRoom};
+  std::uint64_t top_line = 0;
   const auto push = [&](std::uint64_t line) {
     if (pending.top == pending.limit) pending = GrowStack(entries, pending);
-    *pending.top++ = line;
+    *pending.top++ = static_cast<StackEntry>(line - top_line);
+    top_line = line;
+  };
+  const auto pop = [&] {
+    const std::uint64_t line = top_line;
+    top_line -= *--pending.top;
+    return line;
   };
   const auto stack_empty = [&] { return pending.top == pending.bottom; };
   const auto only_m104_counts = [&] { return stack_empty() && state == State::kNormal; };
@@ -180,7 +196,7 @@ void RunRewritePass(LineList& lines) {
     switch (state) {
       case State::kNormal:
         if (code == Code::kM80Line && !stack_empty()) {
-          LineList::MarkKeptLine(marks, *--pending.top, LineList::LineMark::kReplaced);
+          LineList::MarkKeptLine(marks, pop(), LineList::LineMark::kReplaced);
           LineList::MarkKeptLine(marks, line, LineList::LineMark::kDropped);
           state = State::kAfterM80;
           return;
@@ -257,8 +273,14 @@ void RunRewritePass(LineList& lines) {
 
 void ApplyRewriteRule(LineList& lines) {
   lines.ApplyEdits();
-  WithUnits(lines.stored_encoding().units, [&lines]<typename Units>(Units) {
-    RunRewritePass<Units>(lines);
+  const auto size = static_cast<std::uint64_t>(lines.text_end() - lines.text_begin());
+  WithUnits(lines.stored_encoding().units, [&lines, size]<typename Units>(Units) {
+    // No more lines than bytes.
+    if (size <= std::numeric_limits<std::uint32_t>::max()) {
+      RunRewritePass<Units, std::uint32_t>(lines);
+    } else {
+      RunRewritePass<Units, std::uint64_t>(lines);
+    }
   });
 }
 
