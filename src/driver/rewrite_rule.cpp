@@ -237,7 +237,8 @@ void RunRewritePass(LineList& lines) {
       std::uint64_t* const marks = lines.MarksUpTo(index + TextBlocks<Units>::kBytes);
       // Where the lines after the breaks begin, but for one past the block.
       std::uint64_t begins = block.lone_breaks() << kStep | block.crlf << 2 * kStep;
-      for (std::uint64_t breaks = all_breaks; breaks != 0; breaks &= breaks - 1) {
+      std::uint64_t breaks = all_breaks;
+      const auto take_next_line = [&] __attribute__((always_inline)) {
         const unsigned offset = LowestBit(breaks);
         take(ReadCodeBeforeBreak<Units>(line_begin, base + offset), marks);
         if (begins != 0) {
@@ -246,7 +247,33 @@ void RunRewritePass(LineList& lines) {
         } else {
           line_begin = block.AfterBreak(offset);
         }
+        breaks &= breaks - 1;
+      };
+      // A line that began in an earlier block is read on its own, so that
+      // the rest may be a run of bare "M104" lines, pushed at once.
+      if (breaks != 0 && line_begin < base) take_next_line();
+      if (breaks != 0 && index != 0) {
+        const unsigned last = HighestBit(breaks);
+        // Where the lines that end here begin.
+        const std::uint64_t starts =
+            (std::uint64_t{1} << (line_begin - base) | begins) & ((std::uint64_t{1} << last) - 1);
+        if ((starts & ~m) == 0 && starts << kM104.size() * kStep == breaks &&
+            (starts & ~(blocks.Find(kM104[1]) >> kStep & blocks.Find(kM104[2]) >> 2 * kStep &
+                        blocks.Find(kM104[3]) >> 3 * kStep)) == 0) {
+          const unsigned count = CountBits(breaks);
+          while (static_cast<std::size_t>(pending.limit - pending.top) < count) {
+            pending = GrowStack(entries, pending);
+          }
+          *pending.top++ = static_cast<StackEntry>(index - top_line);
+          for (unsigned k = 1; k < count; ++k) *pending.top++ = 1;
+          index += count;
+          top_line = index - 1;
+          state = State::kNormal;
+          line_begin = block.AfterBreak(last);
+          breaks = 0;
+        }
       }
+      while (breaks != 0) take_next_line();
       // The units that count may differ now that the stack changed.
       const std::uint64_t open = only_m104_counts() ? counting : m;
       if (all_breaks == 0) {

@@ -19,6 +19,7 @@ class StoredTextBuilder {
   char* Room(char* to) { return to; }
   void End(char*) {}
   char* ShortText(char* to, const char* begin, const char* end) { return Text(to, begin, end); }
+  char* LineText(char* to, const char* begin, const char* end) { return Text(to, begin, end); }
   char* Text(char* to, const char* begin, const char* end) {
     text_.append(begin, static_cast<std::size_t>(end - begin));
     return to;

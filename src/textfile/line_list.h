@@ -95,7 +95,8 @@ class LineList {
   /// `sink.Text(to, const char* begin, const char* end)` for stored text to
   /// take as it is (kept lines with their CR LF), or `sink.ShortText` with
   /// the same arguments for a piece of up to 16 bytes after which the text
-  /// goes on, so that 16 bytes from `begin` can be read, `sink.Break(to)` for a
+  /// goes on, so that 16 bytes from `begin` can be read, `sink.LineText`
+  /// likewise for up to 64 bytes, `sink.Break(to)` for a
   /// CR LF that the stored text lacks there, and `sink.Replaced(to)` for a
   /// replaced line with its CR LF. `to` is a cursor (char*) into the sink's
   /// output: `sink.Begin()` gives the first, each piece returns the next,
@@ -182,10 +183,13 @@ void LineList::WriteLines(Sink& sink) const {
   };
   char* to = sink.Begin();
   // Pieces of up to 16 bytes with 16 bytes to read from their start are
-  // most; the sink copies them in one fixed width.
-  const auto text = [&sink, end](char* cursor, const char* from, const char* until) {
-    return until - from <= 16 && end - from >= 16 ? sink.ShortText(cursor, from, until)
-                                                  : sink.Text(cursor, from, until);
+  // most; the sink copies them in one fixed width, and the lines of a
+  // program (up to 64 bytes) in another.
+  const auto text = [&sink, end](char* cursor, const char* from, const char* until)
+                        __attribute__((always_inline)) {
+    if (until - from <= 16 && end - from >= 16) return sink.ShortText(cursor, from, until);
+    if (until - from <= 64 && end - from >= 64) return sink.LineText(cursor, from, until);
+    return sink.Text(cursor, from, until);
   };
   TextBlocks<Units> blocks(text_begin(), end);
   TextBlock<Units> block;
@@ -213,6 +217,25 @@ void LineList::WriteLines(Sink& sink) const {
     // the block.
     std::uint64_t begins = lone_breaks << Units::kSize | block.crlf << 2 * Units::kSize;
     std::uint64_t line_marks = marks_from(index);
+    if (ending <= kMarksPerWord) {
+      // A block in which every line that ends is dropped, or every one is
+      // replaced (the runs that the rule makes of a file of codes), gives
+      // its pieces without a walk over its lines.
+      const std::uint64_t ending_marks =
+          ending == kMarksPerWord ? ~std::uint64_t{0}
+                                  : (std::uint64_t{1} << ending * kMarkBits) - 1;
+      const std::uint64_t dropped = 0x5555555555555555ull & ending_marks;
+      const std::uint64_t block_marks = line_marks & ending_marks;
+      if (block_marks == dropped || block_marks == dropped << 1) {
+        if (run != line_begin) to = text(to, run, line_begin);
+        if (block_marks != dropped) {
+          for (std::uint64_t k = 0; k < ending; ++k) to = sink.Replaced(to);
+        }
+        line_begin = run = block.AfterBreak(HighestBit(breaks));
+        index += ending;
+        continue;
+      }
+    }
     std::uint64_t window_end = index + kMarksPerWord;  // lines that line_marks reach
     unsigned marks_left = kMarksPerWord;
     index += ending;

@@ -98,9 +98,12 @@ class LineWriter {
     if (short_replaced_) replaced_.copy(padded_replaced_, replaced_.size());
   }
 
-  /// A cursor with room for the short pieces of a block of lines: each
-  /// line gives at most a piece of text, a break and a replaced line, and
-  /// these are copied in widths of up to 32 bytes.
+  /// A cursor with room for the short pieces of a block of (up to 64)
+  /// lines: each line gives at most a break and a replaced line, copied 32
+  /// bytes wide at most; the short pieces of text of a block are stored text
+  /// that no earlier block gave, of which only the first may begin before
+  /// the block and none is longer than 64 bytes, and the last may be copied
+  /// 64 bytes wide.
   char* Begin() { return out_.Cursor(kBlockRoom); }
   char* Room(char* to) {
     if (out_.RoomAt(to) >= kBlockRoom) return to;
@@ -111,6 +114,10 @@ class LineWriter {
 
   char* ShortText(char* to, const char* begin, const char* end) {
     Copy16(to, begin);
+    return to + (end - begin);
+  }
+  char* LineText(char* to, const char* begin, const char* end) {
+    for (std::size_t k = 0; k < 64; k += 16) Copy16(to + k, begin + k);
     return to + (end - begin);
   }
   char* Text(char* to, const char* begin, const char* end) {
