@@ -191,20 +191,42 @@ void LineList::WriteLines(Sink& sink) const {
     if (until - from <= 64 && end - from >= 64) return sink.LineText(cursor, from, until);
     return sink.Text(cursor, from, until);
   };
+  // The same for a block at least 128 bytes before the end, where every
+  // piece that ends in the block has 64 bytes to read from its start.
+  const auto far_text = [&sink](char* cursor, const char* from, const char* until)
+                            __attribute__((always_inline)) {
+    if (until - from <= 16) return sink.ShortText(cursor, from, until);
+    if (until - from <= 64) return sink.LineText(cursor, from, until);
+    return sink.Text(cursor, from, until);
+  };
+  // Gives the kept lines of a block with their lone breaks turned into
+  // CR LF, pieces cut by `piece`.
+  const auto kept_lines = [&sink, &to, &run](std::uint64_t lone, const char* base, auto piece)
+                              __attribute__((always_inline)) {
+    for (; lone != 0; lone &= lone - 1) {
+      const char* at = base + LowestBit(lone);
+      to = sink.Break(piece(to, run, at));
+      run = at + Units::kSize;
+    }
+  };
   TextBlocks<Units> blocks(text_begin(), end);
   TextBlock<Units> block;
   while (blocks.Next(block)) {
     to = sink.Room(to);
     std::uint64_t breaks = block.breaks;
-    const std::uint64_t ending = CountBits(breaks);
-    if (next_edited < index + ending) next_edited = FirstEditedFrom(index);
+    // Once no edited line is left, lines are no longer counted.
+    std::uint64_t ending = 0;
+    if (next_edited != kNoLine) {
+      ending = CountBits(breaks);
+      if (next_edited < index + ending) next_edited = FirstEditedFrom(index);
+    }
     const std::uint64_t lone_breaks = block.lone_breaks();
     if (next_edited >= index + ending) {
       // Every line that ends here is kept: only a lone CR or LF needs work.
-      for (std::uint64_t lone = lone_breaks; lone != 0; lone &= lone - 1) {
-        const char* at = block.base + LowestBit(lone);
-        to = sink.Break(text(to, run, at));
-        run = at + Units::kSize;
+      if (end - block.base >= 128) {
+        kept_lines(lone_breaks, block.base, far_text);
+      } else {
+        kept_lines(lone_breaks, block.base, text);
       }
       if (breaks != 0) {
         line_begin = block.AfterBreak(HighestBit(breaks));
@@ -235,6 +257,31 @@ void LineList::WriteLines(Sink& sink) const {
         index += ending;
         continue;
       }
+    }
+    if (ending <= kMarksPerWord && block.crlf == 0) {
+      // The common case of a program with LF breaks: every line that ends
+      // here ends at a break of one unit, and its mark is at hand.
+      index += ending;
+      const auto lines_of_block = [&](auto piece) __attribute__((always_inline)) {
+        for (; breaks != 0; breaks &= breaks - 1) {
+          const char* const at = base + LowestBit(breaks);
+          const auto mark = static_cast<LineMark>(line_marks & 3);
+          line_marks >>= kMarkBits;
+          if (mark == LineMark::kKept) {
+            to = sink.Break(piece(to, run, at));
+          } else {
+            if (run != line_begin) to = piece(to, run, line_begin);
+            if (mark == LineMark::kReplaced) to = sink.Replaced(to);
+          }
+          run = line_begin = at + Units::kSize;
+        }
+      };
+      if (end - base >= 128) {
+        lines_of_block(far_text);
+      } else {
+        lines_of_block(text);
+      }
+      continue;
     }
     std::uint64_t window_end = index + kMarksPerWord;  // lines that line_marks reach
     unsigned marks_left = kMarksPerWord;
@@ -270,7 +317,8 @@ void LineList::WriteLines(Sink& sink) const {
   to = sink.Room(to);
   if (line_begin < end) {
     // The last line has no break.
-    const auto mark = static_cast<LineMark>(marks_from(index) & 3);
+    const auto mark = next_edited == kNoLine ? LineMark::kKept
+                                             : static_cast<LineMark>(marks_from(index) & 3);
     if (mark == LineMark::kKept) {
       to = sink.Break(text(to, run, end));
     } else {
