@@ -178,6 +178,29 @@ TEST(ApplyRewriteRule, CodesAtEveryPlaceInABlock) {
   }
 }
 
+TEST(ApplyRewriteRule, RunsOfBareM104LinesAtEveryPlaceInABlock) {
+  // A block of bare "M104" lines is pushed at once: runs that start at the
+  // first line (never taken), after a line that began in the block before,
+  // with near misses and blanks among them, all taken by later "M80" lines.
+  const std::u16string_view runs[] = {
+      u"M104\nM104\nM104\nM104\nM104\nM104\nM104\nM104\nM104\nM104\nM104\nM104\nM104\n",
+      u"M104\r\nM104\r\nM104\r\nM104\r\nM104\r\nM104\r\nM104\r\nM104\r\nM104\r\n",
+      u"M104\rM104\rM104\rM104\rM104\rM104\rM104\rM104\rM104\rM104\rM104\rM104\r",
+      u"M104\nM104\nM105\nM104\nN104\nM104\nM1044\nM104\nM104 \nM104\nM10\nM104\n\nM104\n",
+      u"M104\nM104\nM80\nM104\nM104\nM81\nM104\nM104\nM80\nM81\nM104\nM104\nM104\n",
+  };
+  for (const TextEncoding* encoding : kUnitFormats) {
+    for (const std::u16string_view run : runs) {
+      for (std::size_t pad = 0; pad <= 66; ++pad) {
+        std::u16string text = pad == 0 ? u"" : std::u16string(pad, u'X') + u"\n";
+        for (int k = 0; k < 3; ++k) text += run;
+        for (int k = 0; k < 50; ++k) text += k % 5 == 4 ? u"M80\nB\n" : u"M80\nM81\n";
+        ExpectAgreement(*encoding, text, "pad " + std::to_string(pad));
+      }
+    }
+  }
+}
+
 TEST(ApplyRewriteRule, AgreesWithDirectTranscriptionOnLongTextsWithAnyBreaks) {
   // Long enough for many blocks; runs of other lines let the walk pass
   // blocks, and every kind of line break ends the codes.

@@ -120,6 +120,38 @@ TEST(LineListWriteLines, BreaksAndEditsAtEveryPlaceInABlock) {
   }
 }
 
+TEST(LineListWriteLines, RunsOfDroppedOrReplacedLinesAtEveryPlaceInABlock) {
+  // A block whose ending lines are all dropped or all replaced is passed at
+  // once: runs that start and end inside a block, fill one, reach over the
+  // 32 lines of a mark word, or start at the first line, each shifted
+  // through every position in a 64-byte block.
+  using LineMark = LineList::LineMark;
+  const std::u16string_view breaks[] = {u"\r\n", u"\r", u"\n"};
+  const std::pair<std::uint64_t, std::uint64_t> runs[] = {
+      {1, 5}, {3, 40}, {30, 34}, {31, 33}, {32, 64}, {33, 70}, {0, 82}, {10, 83}};
+  for (const TextEncoding* encoding : kUnitFormats) {
+    for (const std::u16string_view line_break : breaks) {
+      for (std::size_t pad = 0; pad <= 66; ++pad) {
+        std::u16string text = std::u16string(pad, u'A') + u"\n";
+        for (int k = 0; k < 80; ++k) {
+          text += k % 3 == 0 ? u"LL" : u"L";
+          text += line_break;
+        }
+        text += u"last";  // no break
+        for (const LineMark mark : {LineMark::kDropped, LineMark::kReplaced}) {
+          for (const auto& [first, last] : runs) {
+            LineList list = MarkableList(*encoding, text);
+            for (std::uint64_t line = first; line <= last; ++line) list.MarkLine(line, mark);
+            const auto [written, expected] = WrittenAndExpected(list);
+            ASSERT_EQ(written, expected) << encoding->name << " pad " << pad << " run " << first
+                                         << ".." << last << " mark " << static_cast<int>(mark);
+          }
+        }
+      }
+    }
+  }
+}
+
 TEST(LineListWriteLines, AgreesWithLineByLineWalkOnRandomTexts) {
   std::mt19937 random(20261210);
   static const std::u16string_view kPieces[] = {u"A", u"M", u"1", u" ", u"\r", u"\n",

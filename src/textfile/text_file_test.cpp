@@ -148,6 +148,46 @@ TEST(TextFile, SavesEditedLinesWithAnyBreaksInEveryUnitFormat) {
   }
 }
 
+TEST(TextFile, SavesLinesOfEveryLengthWithLoneBreaksUpToTheEnd) {
+  // Kept lines before a lone break are copied in fixed widths of 16 and 64
+  // bytes, with a check of the room to read after them only near the end:
+  // lines of 0 to 70 units, some edited, shifted through a block, with the
+  // file ending at a break, without one, and at a CR that ends a block.
+  TempDir dir;
+  const TextEncoding* encodings[] = {&SystemCodePage(), &Utf16LeEncoding()};
+  for (const TextEncoding* encoding : encodings) {
+    for (std::size_t pad = 0; pad < 64; pad += 7) {
+      for (const std::u16string_view line_break : {u"\n", u"\r"}) {
+        for (const std::u16string_view tail : {u"", u"G1 X1", u"\r"}) {
+          std::u16string text(pad, u'P');
+          text += line_break;
+          for (std::size_t length = 0; length <= 70; ++length) {
+            text += std::u16string(length, static_cast<char16_t>(u'a' + length % 26));
+            text += line_break;
+          }
+          text += tail;
+          const std::string bytes = EncodeText(*encoding, text);
+          WriteFile(dir.File("in.nc"), std::string(encoding->byte_order_mark) + bytes);
+          LineList list;
+          LoadTextFile(list, dir.File("in.nc"));
+          list.SetReplacementText(u"M104 M180");
+          for (std::uint64_t line = 5; line < 75; line += 9) {
+            list.MarkLine(line, LineList::LineMark::kReplaced);
+            list.MarkLine(line + 4, LineList::LineMark::kDropped);
+          }
+          std::string expected(encoding->byte_order_mark);
+          for (const std::u16string& line : list.DecodedLines()) {
+            expected += EncodeText(*encoding, line + u"\r\n");
+          }
+          SaveTextFile(list, dir.File("out.nc"));
+          ASSERT_EQ(ReadFile(dir.File("out.nc")), expected)
+              << encoding->name << " pad " << pad << " tail " << tail.size();
+        }
+      }
+    }
+  }
+}
+
 /// Loads `path` into `list` and returns the failure it raised.
 Failure LoadFailure(LineList& list, const std::string& path) {
   try {
