@@ -238,7 +238,7 @@ void RunRewritePass(LineList& lines) {
       // Where the lines after the breaks begin, but for one past the block.
       std::uint64_t begins = block.lone_breaks() << kStep | block.crlf << 2 * kStep;
       std::uint64_t breaks = all_breaks;
-      const auto take_next_line = [&] __attribute__((always_inline)) {
+      const auto take_next_line = [&]() __attribute__((always_inline)) {
         const unsigned offset = LowestBit(breaks);
         take(ReadCodeBeforeBreak<Units>(line_begin, base + offset), marks);
         if (begins != 0) {
