@@ -46,9 +46,10 @@ class FileView {
   FileView& operator=(FileView&& other) noexcept;
 
   /// Maps the first `size` bytes of the open regular file `file`, which the
-  /// view keeps open (unlocked). Gives a view that is not open where the
-  /// platform cannot map the file; it is read instead.
-  static FileView Map(FileHandle file, std::uint64_t size);
+  /// view then keeps open: `file` is left closed. Gives a view that is not
+  /// open, and leaves `file` as it was, where the platform cannot map the
+  /// file; it is read instead.
+  static FileView Map(FileHandle& file, std::uint64_t size);
 
   bool is_open() const noexcept { return data_ != nullptr; }
   const char* data() const noexcept { return data_; }

@@ -94,6 +94,15 @@ std::uint64_t SizeOf(const FileHandle& file) {
   return size;
 }
 
+/// Reads the `size` bytes of the open `file` into memory of its own.
+/// Raises EReadError when fewer arrive.
+FileBytes ReadOpenFile(const FileHandle& file, std::uint64_t size) {
+  auto copy = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
+  AskForHugePages(copy.get(), static_cast<std::size_t>(size));
+  ReadFully(Descriptor(file), copy.get(), size);
+  return FileBytes(std::move(copy), size);
+}
+
 /// Opens `path` and takes the lock that keeps other instances out while the
 /// output is saved.
 int OpenLockedForWriting(const std::string& path, int flags, FileHandle& file) {
@@ -140,19 +149,15 @@ int FileHandle::Close() noexcept {
 
 FileBytes ReadWholeFile(const std::string& path) {
   const FileHandle file = OpenForLoading(path);
-  const std::uint64_t size = SizeOf(file);
-  auto copy = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
-  AskForHugePages(copy.get(), static_cast<std::size_t>(size));
-  ReadFully(Descriptor(file), copy.get(), size);
-  return FileBytes(std::move(copy), size);
+  return ReadOpenFile(file, SizeOf(file));
 }
 
 FileBytes ViewWholeFile(const std::string& path) {
   FileHandle file = OpenForLoading(path);
   const int fd = Descriptor(file);
   const std::uint64_t size = SizeOf(file);
-  FileView view = FileView::Map(std::move(file), size);
-  if (!view.is_open()) return ReadWholeFile(path);
+  FileView view = FileView::Map(file, size);
+  if (!view.is_open()) return ReadOpenFile(file, size);
   // The view keeps the file open. Its lock would keep this very process
   // from saving over the file, and a change is caught by the view itself.
   ::flock(fd, LOCK_UN);

@@ -120,7 +120,7 @@ void FileView::Release() noexcept {
   file_.Close();
 }
 
-FileView FileView::Map(FileHandle file, std::uint64_t size) {
+FileView FileView::Map(FileHandle& file, std::uint64_t size) {
   struct stat status;
   if (size == 0 || size > SIZE_MAX || ::fstat(Descriptor(file), &status) != 0) return {};
   void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE,
