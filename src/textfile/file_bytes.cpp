@@ -1,7 +1,7 @@
 #include <cstring>
 
 #include "textfile/file_failures.h"
-#include "textfile/file_io.h"
+#include "textfile/file_bytes.h"
 
 namespace ncrewrite {
 
@@ -18,6 +18,14 @@ void FileBytes::MakeCopy() {
   copy_ = std::move(copy);
   data_ = copy_.get();
   view_ = FileView();
+}
+
+void FileBytes::ReleaseView() {
+  if (!view_.is_open()) return;
+  CheckUnchanged();
+  view_ = FileView();
+  data_ = nullptr;
+  size_ = 0;
 }
 
 }  // namespace ncrewrite

@@ -128,25 +128,6 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-FileHandle::~FileHandle() { Close(); }
-
-FileHandle::FileHandle(FileHandle&& other) noexcept : handle_(std::exchange(other.handle_, kNone)) {}
-
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = std::exchange(other.handle_, kNone);
-  }
-  return *this;
-}
-
-int FileHandle::Close() noexcept {
-  if (handle_ == kNone) return 0;
-  const int fd = static_cast<int>(std::exchange(handle_, kNone));
-  // Linux releases the descriptor even when close is interrupted.
-  return ::close(fd) != 0 && errno != EINTR ? errno : 0;
-}
-
 FileBytes ReadWholeFile(const std::string& path) {
   const FileHandle file = OpenForLoading(path);
   return ReadOpenFile(file, SizeOf(file));
@@ -162,6 +143,23 @@ FileBytes ViewWholeFile(const std::string& path) {
   // from saving over the file, and a change is caught by the view itself.
   ::flock(fd, LOCK_UN);
   return FileBytes(std::move(view), size);
+}
+
+std::optional<std::string> ReadSmallFile(const std::string& path) {
+  const FileHandle file(OpenNonBlocking(path, O_RDONLY));
+  struct stat status;
+  if (!file.is_open() || ::fstat(Descriptor(file), &status) != 0 || !S_ISREG(status.st_mode)) {
+    return std::nullopt;
+  }
+  std::string bytes;
+  char chunk[65536];
+  for (;;) {
+    const ssize_t got = ::read(Descriptor(file), chunk, sizeof chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return std::nullopt;
+    if (got == 0) return bytes;
+    bytes.append(chunk, static_cast<std::size_t>(got));
+  }
 }
 
 std::string ResolveLinks(const std::string& path) {

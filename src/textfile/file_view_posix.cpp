@@ -6,9 +6,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <utility>
 
-#include "textfile/file_io.h"
+#include "textfile/file_view.h"
 
 namespace ncrewrite {
 namespace {
@@ -90,35 +91,30 @@ int Descriptor(const FileHandle& file) { return static_cast<int>(file.get()); }
 
 }  // namespace
 
-FileView::~FileView() { Release(); }
+struct FileView::State {
+  FileHandle file;
+  char* data = nullptr;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;  // the file's modification time when mapped
+  int guard = -1;             // the range that keeps lost pages readable
 
-FileView::FileView(FileView&& other) noexcept
-    : file_(std::move(other.file_)),
-      data_(std::exchange(other.data_, nullptr)),
-      size_(std::exchange(other.size_, 0)),
-      modified_(other.modified_),
-      guard_(std::exchange(other.guard_, -1)) {}
-
-FileView& FileView::operator=(FileView&& other) noexcept {
-  if (this != &other) {
-    Release();
-    file_ = std::move(other.file_);
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-    modified_ = other.modified_;
-    guard_ = std::exchange(other.guard_, -1);
+  State() = default;
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+  ~State() {
+    if (data == nullptr) return;
+    ::munmap(data, static_cast<std::size_t>(size));
+    if (guard >= 0) ReleaseGuard(guard);
   }
-  return *this;
-}
+};
 
-void FileView::Release() noexcept {
-  if (data_ == nullptr) return;
-  ::munmap(data_, static_cast<std::size_t>(size_));
-  ReleaseGuard(guard_);
-  data_ = nullptr;
-  guard_ = -1;
-  file_.Close();
-}
+FileView::FileView() noexcept = default;
+FileView::FileView(std::unique_ptr<State> state) noexcept : state_(std::move(state)) {}
+FileView::~FileView() = default;
+FileView::FileView(FileView&& other) noexcept = default;
+FileView& FileView::operator=(FileView&& other) noexcept = default;
+
+const char* FileView::data() const noexcept { return state_ ? state_->data : nullptr; }
 
 FileView FileView::Map(FileHandle& file, std::uint64_t size) {
   struct stat status;
@@ -126,35 +122,33 @@ FileView FileView::Map(FileHandle& file, std::uint64_t size) {
   void* data = ::mmap(nullptr, static_cast<std::size_t>(size), PROT_READ, MAP_PRIVATE,
                       Descriptor(file), 0);
   if (data == MAP_FAILED) return {};
-  FileView view;
-  view.guard_ = TakeGuard(static_cast<char*>(data), size);
-  if (view.guard_ < 0) {
-    ::munmap(data, static_cast<std::size_t>(size));
-    return {};
-  }
+  auto state = std::make_unique<State>();
+  state->data = static_cast<char*>(data);
+  state->size = size;
+  state->guard = TakeGuard(state->data, size);
+  if (state->guard < 0) return {};
   // A file that is not yet cached is read ahead while the first pages are
   // worked on.
   ::madvise(data, static_cast<std::size_t>(size), MADV_WILLNEED);
-  view.file_ = std::move(file);
-  view.data_ = static_cast<char*>(data);
-  view.size_ = size;
-  view.modified_ = ModificationTime(status);
-  return view;
+  state->file = std::move(file);
+  state->modified = ModificationTime(status);
+  return FileView(std::move(state));
 }
 
 bool FileView::Unchanged() const {
   struct stat status;
-  return !g_ranges[static_cast<std::size_t>(guard_)].lost.load() &&
-         ::fstat(Descriptor(file_), &status) == 0 &&
-         static_cast<std::uint64_t>(status.st_size) == size_ &&
-         ModificationTime(status) == modified_;
+  return !g_ranges[static_cast<std::size_t>(state_->guard)].lost.load() &&
+         ::fstat(Descriptor(state_->file), &status) == 0 &&
+         static_cast<std::uint64_t>(status.st_size) == state_->size &&
+         ModificationTime(status) == state_->modified;
 }
 
 bool FileView::Shows(const FileHandle& file) const {
   struct stat mine;
   struct stat theirs;
-  return ::fstat(Descriptor(file_), &mine) == 0 && ::fstat(Descriptor(file), &theirs) == 0 &&
-         mine.st_dev == theirs.st_dev && mine.st_ino == theirs.st_ino;
+  return ::fstat(Descriptor(state_->file), &mine) == 0 &&
+         ::fstat(Descriptor(file), &theirs) == 0 && mine.st_dev == theirs.st_dev &&
+         mine.st_ino == theirs.st_ino;
 }
 
 }  // namespace ncrewrite

@@ -133,6 +133,34 @@ TEST(FileView, SaveInPlaceOverTheLoadedFileWritesItsWholeContent) {
   EXPECT_EQ(ReadFile(dir.File("other.nc")), WithCrLf(program));
 }
 
+/// Whether this process maps the file with inode number `inode` now.
+bool MapsInode(ino_t inode) {
+  return ReadFile("/proc/self/maps").find(" " + std::to_string(inode) + " ") != std::string::npos;
+}
+
+/// A file that is viewed cannot be replaced on every platform, so a save
+/// over the loaded file lets go of its view before the new file takes its
+/// place; a list with a text of its own keeps it.
+TEST(FileView, SaveLetsGoOfTheViewOfTheLoadedFile) {
+  const TempDir dir;
+  const std::string input = dir.File("in.nc");
+  WriteFile(input, ProgramOfPages());
+  struct stat loaded;
+  ASSERT_EQ(::stat(input.c_str(), &loaded), 0);
+  LineList lines;
+  LoadTextFile(lines, input);
+  ASSERT_TRUE(MapsInode(loaded.st_ino));
+  SaveTextFile(lines, input);
+  EXPECT_EQ(ReadFile(input), WithCrLf(ProgramOfPages()));
+  EXPECT_FALSE(MapsInode(loaded.st_ino));
+  EXPECT_TRUE(lines.DecodedLines().empty());
+
+  LineList copied;
+  LoadTextBytes(copied, ReadWholeFile(input));
+  SaveTextFile(copied, dir.File("out.nc"));
+  EXPECT_EQ(copied.DecodedLines().size(), 20000u);
+}
+
 /// What ends a process on a bus error: the signal itself, or under the
 /// sanitizers their report and exit.
 bool EndedByBusError(int status) {

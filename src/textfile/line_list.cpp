@@ -107,6 +107,12 @@ void LineList::ApplyEdits() {
   AssignText(*stored_, CopyToBytes(text), 0, text.size());
 }
 
+void LineList::ReleaseFileView() {
+  if (!bytes_.is_view()) return;
+  bytes_.ReleaseView();
+  AssignText(*stored_, FileBytes(), 0, 0);
+}
+
 void LineList::SetReplacementText(std::u16string_view text) {
   replacement_text_ = EncodeText(*stored_, text);
 }

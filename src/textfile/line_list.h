@@ -51,7 +51,13 @@ class LineList {
 
   /// The bytes that the stored text is part of. A save may turn a view of
   /// the loaded file into a copy, which leaves the lines as they are.
-  FileBytes& stored_bytes() const noexcept { return bytes_; }
+  FileBytes& stored_bytes() noexcept { return bytes_; }
+
+  /// Lets go of the file that the text is a view of, once it is no longer
+  /// needed, after checking that the file did not change meanwhile (raises
+  /// EReadError): the list holds no lines then, and keeps its remembered
+  /// encoding. A list whose text is its own keeps it.
+  void ReleaseFileView();
 
   bool has_edits() const noexcept { return !marks_.empty(); }
 
@@ -135,7 +141,7 @@ class LineList {
 
   const TextEncoding* remembered_ = nullptr;
   const TextEncoding* stored_;
-  mutable FileBytes bytes_;
+  FileBytes bytes_;
   std::uint64_t begin_ = 0;
   std::uint64_t end_ = 0;
   std::vector<std::uint64_t> marks_;  // kMarksPerWord lines a word, first line lowest

@@ -41,7 +41,7 @@ void OutputFile::Write(const char* data, std::size_t size) {
   WriteToFile(temp_.path.empty() ? in_place_ : temp_.file, data, size);
 }
 
-void OutputFile::Commit() {
+void OutputFile::Seal() {
   if (temp_.path.empty()) {
     // Devices and pipes cannot be flushed and need not be.
     if (QueryFile(in_place_).regular && FlushToDisk(in_place_) != 0) RaiseWriteFailure();
@@ -52,6 +52,10 @@ void OutputFile::Commit() {
   // Others may read the content only once it is all there.
   if (const int error = MatchPermissions(temp_.file, existing_)) RaiseCreateFailure(path_, error);
   if (temp_.file.Close() != 0) RaiseWriteFailure();
+}
+
+void OutputFile::PutInPlace() {
+  if (temp_.path.empty()) return;  // written in place already
   if (const int error = MoveIntoPlace(temp_.path, target_, existing_)) {
     RaiseCreateFailure(path_, error);
   }

@@ -8,9 +8,9 @@
 namespace ncrewrite {
 
 /// A save in progress. The content goes to a new file beside the output,
-/// which takes the output's place in one atomic step on Commit, so that the
-/// output holds its old content after any failure and the whole new content
-/// after success, even across a crash or a power cut.
+/// which takes the output's place in one atomic step on PutInPlace, so that
+/// the output holds its old content after any failure and the whole new
+/// content after success, even across a crash or a power cut.
 ///
 /// The output is written in place instead, emptied first, where replacing it
 /// would break what users rely on: a file with several hard links (replacing
@@ -32,11 +32,16 @@ class OutputFile {
   /// Writes all `size` bytes. Raises EWriteError.
   void Write(const char* data, std::size_t size);
 
-  /// Flushes the content to the disk and puts it in place. Raises
+  /// Flushes the content to the disk, gives it the output's permissions and
+  /// closes it, so that only putting it in place is left. Raises
   /// EWriteError when the content may not have reached the disk, and
-  /// EFCreateError when the output cannot be replaced; the output is
+  /// EFCreateError when the permissions cannot be set; the output is
   /// unchanged then (when not written in place).
-  void Commit();
+  void Seal();
+
+  /// Puts the sealed content in place of the output in one step. Raises
+  /// EFCreateError when the output cannot be replaced; it is unchanged then.
+  void PutInPlace();
 
  private:
   /// The new file while it is written; removed unless it was put in place.

@@ -30,7 +30,8 @@ using testing::TempDir;
 using testing::WriteFile;
 
 void Save(const std::string& path, const std::vector<std::u16string>& lines = {u"NEW"}) {
-  SaveTextFile(LineList::FromLines(SystemCodePage(), lines), path);
+  LineList list = LineList::FromLines(SystemCodePage(), lines);
+  SaveTextFile(list, path);
 }
 
 /// Names in `directory`, sorted: shows any temp file left behind.

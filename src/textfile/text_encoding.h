@@ -32,7 +32,14 @@ struct TextEncoding {
 const TextEncoding& Utf8Encoding();
 const TextEncoding& Utf16LeEncoding();
 const TextEncoding& Utf16BeEncoding();
-/// The platform's 8-bit code page, every line list's fallback encoding.
+/// The platform's 8-bit code page, every line list's fallback encoding,
+/// from text_encoding_<platform>.cpp. A twin makes it once and keeps it
+/// until the process ends, gives it the byte-order mark of its number
+/// (65001, 1200 and 1201 have theirs), makes its conversions never fail, and
+/// raises EEncodingError ("Ungültige Codeseite") when the platform does not
+/// know its own code page. The line walks rely on CR, LF and the units up
+/// to U+0020 being single bytes of their own in its text, as they are in
+/// every 8-bit and East Asian double-byte code page.
 const TextEncoding& SystemCodePage();
 /// Windows-1252 with Windows' own mapping: every byte round-trips.
 const TextEncoding& Windows1252Encoding();

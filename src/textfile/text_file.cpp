@@ -174,7 +174,10 @@ void WriteConvertedLines(const LineList& lines, const TextEncoding& encoding,
 }  // namespace
 
 void LoadTextFile(LineList& lines, const std::string& path) {
-  FileBytes file = ViewWholeFile(path);
+  LoadTextBytes(lines, ViewWholeFile(path));
+}
+
+void LoadTextBytes(LineList& lines, FileBytes file) {
   const std::string_view bytes(file.data(), static_cast<std::size_t>(file.size()));
   const TextEncoding& encoding = DetectEncoding(bytes);
   lines.set_remembered_encoding(encoding);
@@ -190,7 +193,7 @@ void LoadTextFile(LineList& lines, const std::string& path) {
   lines.AssignText(encoding, std::move(file), begin, end);
 }
 
-void SaveTextFile(const LineList& lines, const std::string& path) {
+void SaveTextFile(LineList& lines, const std::string& path) {
   OutputFile file(path, lines.stored_bytes());
   const TextEncoding* remembered = lines.remembered_encoding();
   const TextEncoding& encoding = remembered != nullptr ? *remembered : SystemCodePage();
@@ -202,9 +205,11 @@ void SaveTextFile(const LineList& lines, const std::string& path) {
     WriteConvertedLines(lines, encoding, out);
   }
   out.Flush();
-  // The loaded file may have changed while it was written out from.
-  lines.stored_bytes().CheckUnchanged();
-  file.Commit();
+  file.Seal();
+  // The last step before the output takes its place: the loaded file may
+  // have changed while it was written out from.
+  lines.ReleaseFileView();
+  file.PutInPlace();
 }
 
 }  // namespace ncrewrite

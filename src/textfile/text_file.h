@@ -16,9 +16,21 @@ namespace ncrewrite {
 /// unchanged, the remembered encoding is already the detected one).
 void LoadTextFile(LineList& lines, const std::string& path);
 
+/// Replaces the lines of `lines` by those of `bytes`, a whole loaded file,
+/// as LoadTextFile does with the bytes that it loads. For loading by other
+/// means than the platform's choice, such as a test of both ways.
+void LoadTextBytes(LineList& lines, FileBytes bytes);
+
 /// Writes `lines` to `path` in the remembered encoding (the system code page
 /// when there is none), preceded by its byte-order mark and with CR LF after
-/// every line. Raises EFCreateError or EWriteError.
-void SaveTextFile(const LineList& lines, const std::string& path);
+/// every line. Raises EFCreateError or EWriteError, and EReadError when the
+/// file that the lines were loaded from changed before the output took its
+/// place (its content may then be part old and part new).
+///
+/// A file that is viewed cannot be replaced on every platform, so the list
+/// lets go of its view of the loaded file before the output takes its
+/// place (LineList::ReleaseFileView): such a list holds no lines after the
+/// save. A list whose text is its own is left unchanged.
+void SaveTextFile(LineList& lines, const std::string& path);
 
 }  // namespace ncrewrite

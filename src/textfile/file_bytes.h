@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+
+#include "textfile/file_handle.h"
+#include "textfile/file_view.h"
+
+namespace ncrewrite {
+
+/// The bytes of a loaded file: a view of it, or a copy of its own.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  FileBytes(std::unique_ptr<char[]> copy, std::uint64_t size)
+      : copy_(std::move(copy)), data_(copy_.get()), size_(size) {}
+  FileBytes(FileView view, std::uint64_t size)
+      : view_(std::move(view)), data_(view_.data()), size_(size) {}
+
+  const char* data() const noexcept { return data_; }
+  std::uint64_t size() const noexcept { return size_; }
+  bool is_view() const noexcept { return view_.is_open(); }
+
+  /// Raises EReadError when the bytes are a view of a file that has been
+  /// cut short or written to since it was loaded: what was read from them
+  /// may then be part old and part new.
+  void CheckUnchanged() const;
+
+  /// Whether the bytes are a view of `file`. Such a file must not be
+  /// overwritten while the bytes are in use: see MakeCopy().
+  bool Views(const FileHandle& file) const { return view_.is_open() && view_.Shows(file); }
+
+  /// Turns a view into a copy of its own, at the same content, so that the
+  /// viewed file may be overwritten. Raises EReadError as CheckUnchanged().
+  void MakeCopy();
+
+  /// Lets go of the viewed file, after checking as CheckUnchanged() that it
+  /// did not change: the bytes are empty afterwards. A copy stays as it is.
+  void ReleaseView();
+
+ private:
+  std::unique_ptr<char[]> copy_;
+  FileView view_;
+  const char* data_ = nullptr;
+  std::uint64_t size_ = 0;
+};
+
+}  // namespace ncrewrite
