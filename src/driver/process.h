@@ -1,7 +1,10 @@
 #pragma once
 
 // What the run learns from the operating system about its own process and
-// the input path. Each platform has its own process_<platform>.cpp.
+// the input path. Each platform has its own process_<platform>.cpp, which
+// gives each function the meaning stated here, with paths carried as
+// failure/platform_text.h says, and never fails: a question that the
+// platform cannot answer gives the empty text or false.
 
 #include <cstdint>
 #include <string>

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "driver/process.h"
-#include "driver/replace_extension.h"
 #include "failure/code_module.h"
 
 namespace ncrewrite {
@@ -46,7 +45,5 @@ bool IsExistingFile(const std::string& path) {
   ::close(fd);
   return true;
 }
-
-PathStyle NativePathStyle() { return PathStyle::kPosix; }
 
 }  // namespace ncrewrite

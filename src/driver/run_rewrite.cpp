@@ -1,11 +1,9 @@
 #include "driver/run_rewrite.h"
 
-#include "driver/debugger.h"
 #include "driver/process.h"
 #include "driver/replace_extension.h"
 #include "driver/rewrite_rule.h"
 #include "driver/settings_reader.h"
-#include "failure/lifecycle.h"
 #include "textfile/line_list.h"
 #include "textfile/text_file.h"
 
@@ -17,7 +15,6 @@ constexpr std::int32_t kTapOutput = 1;
 }  // namespace
 
 void RunRewrite() {
-  SetLeakReportSwitch(IsDebuggerAttached());
   const std::string input = GetCommandArgument(1);
   if (!IsExistingFile(input)) return;
 

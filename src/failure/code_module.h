@@ -2,7 +2,8 @@
 
 // What the platform tells about the modules (executable and shared
 // libraries) mapped into the process. Each platform has its own
-// code_module_<platform>.cpp.
+// code_module_<platform>.cpp; it raises no failure of its own, since the
+// failure report asks while it reports one.
 
 #include <cstdint>
 #include <string>

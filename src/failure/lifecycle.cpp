@@ -7,6 +7,7 @@
 #include <string>
 #include <utility>
 
+#include "failure/debugger.h"
 #include "failure/failure_report.h"
 #include "failure/memory_ledger.h"
 #include "failure/message_box.h"
@@ -55,6 +56,9 @@ void StartUp() {
   }
   // The failure report is in place from here on.
   state.phase = Phase::kRun;
+  // Read as the run begins: a debugger attached now is one that is meant to
+  // see what the run leaves behind.
+  state.leak_report_switch = IsDebuggerAttached();
 }
 
 void StartRunAndEnd() {

@@ -57,7 +57,9 @@ void ShowErrorBox(std::string_view caption, std::string_view text) noexcept;
 /// otherwise end the process with the fallback report 203.
 [[noreturn]] void OnMemoryExhausted(std::uint64_t address);
 
-/// Turns the leak report at the end of shutdown on or off. Off at start.
+/// Turns the leak report at the end of shutdown on or off. Off at start;
+/// the last step of start-up turns it on exactly when a debugger is
+/// attached at that moment.
 void SetLeakReportSwitch(bool on) noexcept;
 
 }  // namespace ncrewrite

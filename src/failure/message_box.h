@@ -1,6 +1,10 @@
 #pragma once
 
 // How a box reaches the user on each platform (message_box_<platform>.cpp).
+// A twin shows the box modally and returns only when it is dismissed (a
+// program that waits for the exit status must wait for the user), writes
+// the box to standard error as well, caption first, when the process has
+// one, and allocates nothing: boxes are also shown when memory has run out.
 
 #include <string_view>
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "driver/debugger.h"
+#include "failure/debugger.h"
 
 namespace ncrewrite {
 
