@@ -7,6 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source_dir=$PWD
+mkdir -p build
 scratch=$(mktemp -d "$PWD/build/from-source.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 
