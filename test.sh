@@ -4,7 +4,7 @@
 # then the checks in tools/checks/. Installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")"
-tools/install-deps.sh
+tools/install-deps.sh build test
 for preset in release sanitize; do
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset"

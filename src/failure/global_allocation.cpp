@@ -23,23 +23,29 @@ constexpr std::size_t kHeaderSize = sizeof(BlockHeader);
 constexpr std::size_t kMallocAlignment = alignof(std::max_align_t);
 
 /// A block of `size` bytes aligned to `alignment`, with its header in
-/// front; null when memory has run out.
+/// front; null when memory has run out. Every block comes from malloc, so
+/// that Release frees them all alike: an over-aligned one is placed inside a
+/// larger block (the C library's aligned allocation is not on every platform,
+/// and on some needs a free function of its own).
 void* Allocate(std::size_t size, std::size_t alignment, BlockKind kind) noexcept {
-  const std::size_t front = alignment > kHeaderSize ? alignment : kHeaderSize;
-  if (size > std::numeric_limits<std::size_t>::max() - front - alignment) return nullptr;
-  void* base = nullptr;
-  if (alignment <= kMallocAlignment) {
-    base = std::malloc(front + size);
-  } else {
-    const std::size_t total = (front + size + alignment - 1) / alignment * alignment;
-    base = std::aligned_alloc(alignment, total);
+  if (alignment < kMallocAlignment) alignment = kMallocAlignment;
+  // The header, and the most that aligning can move the block on from the
+  // end of the header in memory that malloc has aligned already.
+  const std::size_t front_room = kHeaderSize + (alignment - kMallocAlignment);
+  if (front_room > std::numeric_limits<std::uint32_t>::max() ||
+      size > std::numeric_limits<std::size_t>::max() - front_room) {
+    return nullptr;
   }
+  void* base = std::malloc(front_room + size);
   if (base == nullptr) return nullptr;
-  char* block = static_cast<char*>(base) + front;
+  const auto header_end = reinterpret_cast<std::uintptr_t>(base) + kHeaderSize;
+  const std::uintptr_t misalignment = header_end & (alignment - 1);
+  const std::size_t offset = kHeaderSize + (misalignment == 0 ? 0 : alignment - misalignment);
+  char* block = static_cast<char*>(base) + offset;
   auto* header = reinterpret_cast<BlockHeader*>(block) - 1;
   header->size = size;
   header->kind = kind;
-  header->base_offset = static_cast<std::uint32_t>(front);
+  header->base_offset = static_cast<std::uint32_t>(offset);
   ncrewrite::GlobalMemoryLedger().Add(*header);
   return block;
 }

@@ -1,11 +1,13 @@
 #include "failure/lifecycle.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <new>
+#include <optional>
 #include <stdexcept>
+
+#include "testing/environment.h"
 
 namespace ncrewrite {
 namespace {
@@ -51,8 +53,8 @@ struct LifeCase {
 
 [[noreturn]] void Live(const ProcessParts& parts) {
   // No dialog: the boxes go to standard error only.
-  ::unsetenv("DISPLAY");
-  ::unsetenv("WAYLAND_DISPLAY");
+  testing::ChangeEnvironment("DISPLAY", std::nullopt);
+  testing::ChangeEnvironment("WAYLAND_DISPLAY", std::nullopt);
   RunProcess(parts);
 }
 

@@ -1,8 +1,8 @@
 #include "failure/memory_ledger.h"
 
 #include <array>
-#include <cstdarg>
-#include <cstdio>
+#include <charconv>
+#include <limits>
 
 namespace ncrewrite {
 namespace {
@@ -17,25 +17,30 @@ constinit MemoryLedger global_ledger;
 /// counts in the first.
 std::size_t RangeOf(std::size_t size) noexcept { return size == 0 ? 0 : (size - 1) / kRangeWidth; }
 
-/// Appends to a fixed buffer and keeps the end for a cut mark.
+/// Appends to a fixed buffer and keeps the end for a cut mark. Numbers are
+/// written by std::to_chars: no format string, and the same digits from
+/// every C library.
 class Writer {
  public:
   explicit Writer(std::span<char> buffer) : buffer_(buffer) {}
 
-  __attribute__((format(printf, 2, 3))) void Print(const char* format, ...) noexcept {
-    if (cut_ || buffer_.size() <= kCutMark.size() + length_) return;
+  Writer& operator<<(std::string_view text) noexcept {
+    if (cut_ || buffer_.size() <= kCutMark.size() + length_) return *this;
     const std::size_t room = buffer_.size() - kCutMark.size() - length_;
-    std::va_list args;
-    va_start(args, format);
-    const int wanted = std::vsnprintf(buffer_.data() + length_, room + 1, format, args);
-    va_end(args);
-    if (wanted < 0 || static_cast<std::size_t>(wanted) > room) {
+    if (text.size() > room) {
       kCutMark.copy(buffer_.data() + length_, kCutMark.size());
       length_ += kCutMark.size();
       cut_ = true;
-      return;
+      return *this;
     }
-    length_ += static_cast<std::size_t>(wanted);
+    length_ += text.copy(buffer_.data() + length_, text.size());
+    return *this;
+  }
+
+  Writer& operator<<(std::size_t number) noexcept {
+    std::array<char, std::numeric_limits<std::size_t>::digits10 + 1> digits;
+    const char* const end = std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr;
+    return *this << std::string_view(digits.data(), static_cast<std::size_t>(end - digits.data()));
   }
 
   std::string_view text() const noexcept { return {buffer_.data(), length_}; }
@@ -81,30 +86,30 @@ std::string_view MemoryLedger::FormatLeakReport(std::span<char> buffer) const no
   }
 
   Writer out(buffer);
-  out.Print("An unexpected memory leak has occurred. ");
+  out << "An unexpected memory leak has occurred. ";
   if (any_small) {
-    out.Print("The unexpected small block leaks are:\r\n\r\n");
+    out << "The unexpected small block leaks are:\r\n\r\n";
     for (std::size_t range = 0; range < kRanges; ++range) {
       const auto [objects, arrays] = small[range];
       if (objects == 0 && arrays == 0) continue;
-      out.Print("%zu - %zu bytes: ", range == 0 ? 0 : range * kRangeWidth + 1,
-                (range + 1) * kRangeWidth);
-      if (objects != 0) out.Print("object x %zu", objects);
-      if (objects != 0 && arrays != 0) out.Print(", ");
-      if (arrays != 0) out.Print("array x %zu", arrays);
-      out.Print("\r\n");
+      out << (range == 0 ? 0 : range * kRangeWidth + 1) << " - " << (range + 1) * kRangeWidth
+          << " bytes: ";
+      if (objects != 0) out << "object x " << objects;
+      if (objects != 0 && arrays != 0) out << ", ";
+      if (arrays != 0) out << "array x " << arrays;
+      out << "\r\n";
     }
-    if (any_large) out.Print("\r\n");
+    if (any_large) out << "\r\n";
   }
   if (any_large) {
-    out.Print("The sizes of unexpected leaked medium and large blocks are: ");
-    const char* separator = "";
+    out << "The sizes of unexpected leaked medium and large blocks are: ";
+    std::string_view separator = "";
     for (const BlockHeader* block = first_; block != nullptr; block = block->next) {
       if (block->size <= kSmallBlockLimit) continue;
-      out.Print("%s%zu", separator, block->size);
+      out << separator << block->size;
       separator = ", ";
     }
-    out.Print("\r\n");
+    out << "\r\n";
   }
   return out.text();
 }

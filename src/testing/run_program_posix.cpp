@@ -12,11 +12,19 @@
 #include <utility>
 
 #include "testing/run_program.h"
+#include "testing/run_program_posix.h"
 #include "testing/temp_dir.h"
 
 extern char** environ;
 
 namespace ncrewrite::testing {
+
+struct RunningProgram::Child {
+  pid_t pid;
+  std::unique_ptr<TempDir> capture;  // holds "out" and "err"
+  double timeout_seconds;
+};
+
 namespace {
 
 std::vector<char*> PointerArray(std::vector<std::string>& strings) {
@@ -43,7 +51,7 @@ int WaitWithTimeout(pid_t pid, double timeout_seconds) {
 /// only async-signal-safe functions.
 pid_t ForkWithLimits(const std::string& program, char* const* argv, char* const* envp,
                      const std::string& out_path, const std::string& err_path,
-                     const ProgramOptions& options) {
+                     const ProgramOptions& options, const PosixOptions& posix) {
   const pid_t pid = ::fork();
   if (pid != 0) return pid;
   const int in = ::open("/dev/null", O_RDONLY);
@@ -54,52 +62,46 @@ pid_t ForkWithLimits(const std::string& program, char* const* argv, char* const*
     ::_exit(127);
   }
   if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(127);
-  for (const ResourceLimit& limit : options.limits) {
+  for (const ResourceLimit& limit : posix.limits) {
     rlimit value{};
     ::getrlimit(limit.resource, &value);
     value.rlim_cur = static_cast<rlim_t>(limit.value);
     if (::setrlimit(limit.resource, &value) != 0) ::_exit(127);
   }
-  for (const int signal : options.ignored_signals) ::signal(signal, SIG_IGN);
+  for (const int signal : posix.ignored_signals) ::signal(signal, SIG_IGN);
   ::execve(program.c_str(), argv, envp);
   ::_exit(127);
 }
 
 }  // namespace
 
-RunningProgram::RunningProgram(pid_t pid, std::unique_ptr<TempDir> capture,
-                               double timeout_seconds)
-    : pid_(pid), capture_(std::move(capture)), timeout_seconds_(timeout_seconds) {}
+RunningProgram::RunningProgram(std::unique_ptr<Child> child) : child_(std::move(child)) {}
 
-RunningProgram::RunningProgram(RunningProgram&& other) noexcept
-    : pid_(std::exchange(other.pid_, 0)),
-      capture_(std::move(other.capture_)),
-      timeout_seconds_(other.timeout_seconds_) {}
+RunningProgram::RunningProgram(RunningProgram&& other) noexcept = default;
 
 RunningProgram::~RunningProgram() {
-  if (pid_ <= 0) return;
-  ::kill(pid_, SIGKILL);
+  if (!child_ || child_->pid <= 0) return;
+  ::kill(child_->pid, SIGKILL);
   int status = 0;
-  while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  while (::waitpid(child_->pid, &status, 0) < 0 && errno == EINTR) {
   }
 }
 
-void RunningProgram::Kill(int signal) {
-  if (pid_ > 0) ::kill(pid_, signal);
+void RunningProgram::Stop() {
+  if (child_ && child_->pid > 0) ::kill(child_->pid, SIGKILL);
 }
 
 ProgramRun RunningProgram::Wait() {
-  const int status = WaitWithTimeout(std::exchange(pid_, 0), timeout_seconds_);
+  const int status = WaitWithTimeout(std::exchange(child_->pid, 0), child_->timeout_seconds);
   ProgramRun run;
   if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) run.signal = WTERMSIG(status);
-  run.out = ReadFile(capture_->File("out"));
-  run.err = ReadFile(capture_->File("err"));
+  run.out = ReadFile(child_->capture->File("out"));
+  run.err = ReadFile(child_->capture->File("err"));
   return run;
 }
 
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
-                            const ProgramOptions& options) {
+                            const ProgramOptions& options, const PosixOptions& posix) {
   auto capture = std::make_unique<TempDir>();
   const std::string out_path = capture->File("out");
   const std::string err_path = capture->File("err");
@@ -115,12 +117,16 @@ RunningProgram StartProgram(const std::string& program, const std::vector<std::s
   env_strings.insert(env_strings.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> argv = PointerArray(argv_strings);
   std::vector<char*> envp = PointerArray(env_strings);
+  const auto started = [&](pid_t pid) {
+    return RunningProgram(std::make_unique<RunningProgram::Child>(
+        RunningProgram::Child{pid, std::move(capture), options.timeout_seconds}));
+  };
 
-  if (!options.limits.empty() || !options.ignored_signals.empty()) {
+  if (!posix.limits.empty() || !posix.ignored_signals.empty()) {
     const pid_t pid =
-        ForkWithLimits(program, argv.data(), envp.data(), out_path, err_path, options);
+        ForkWithLimits(program, argv.data(), envp.data(), out_path, err_path, options, posix);
     if (pid < 0) throw std::runtime_error("cannot start " + program);
-    return RunningProgram(pid, std::move(capture), options.timeout_seconds);
+    return started(pid);
   }
 
   posix_spawn_file_actions_t actions;
@@ -136,7 +142,17 @@ RunningProgram StartProgram(const std::string& program, const std::vector<std::s
       ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + program);
-  return RunningProgram(pid, std::move(capture), options.timeout_seconds);
+  return started(pid);
+}
+
+RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                            const ProgramOptions& options) {
+  return StartProgram(program, arguments, options, PosixOptions{});
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options, const PosixOptions& posix) {
+  return StartProgram(program, arguments, options, posix).Wait();
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,

@@ -1,21 +1,31 @@
 #include "testing/temp_dir.h"
 
-#include <stdlib.h>
-
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
 namespace ncrewrite::testing {
 
 TempDir::TempDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "ncrewrite-test-XXXXXX").string();
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back('\0');
-  if (::mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-  path_ = buffer.data();
+  // create_directory makes a directory only where none is, so a name that
+  // another process took in the meantime is never shared: try the next one.
+  static std::mt19937_64 random{std::random_device{}()};
+  const std::filesystem::path parent = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "ncrewrite-test-%016llx",
+                  static_cast<unsigned long long>(random()));
+    if (std::filesystem::create_directory(parent / name)) {
+      path_ = parent / name;
+      std::filesystem::permissions(path_, std::filesystem::perms::owner_all);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a temporary directory in " + parent.string());
 }
 
 TempDir::~TempDir() {

@@ -12,7 +12,8 @@
 
 #include "textfile/text_encoding.h"
 
-#if defined(__SSE2__) || defined(_M_X64)
+// NCREWRITE_NO_SSE2 builds the portable branches on x86-64 too, to test them.
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(NCREWRITE_NO_SSE2)
 #include <emmintrin.h>
 #define NCREWRITE_HAVE_SSE2 1
 #endif

@@ -1,7 +1,6 @@
 #include "textfile/text_file.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <random>
@@ -268,6 +267,17 @@ TEST(TextFile, OpenFailureNamesTheFullPathAndLeavesTheListAlone) {
   EXPECT_EQ(list.remembered_encoding(), &Utf8Encoding());
 }
 
+// The save's promises about the user's file on the file systems and with
+// the faults of each platform are in safe_save_posix_test.cpp.
+TEST(TextFile, SaveReplacesTheContentAndLeavesNoOtherFile) {
+  TempDir dir;
+  const std::string out = dir.File("part.nc");
+  WriteFile(out, "OLD CONTENT, LONGER THAN THE NEW ONE\n");
+  SaveTextFile(LineList::FromLines(SystemCodePage(), {u"NEW", u""}), out);
+  EXPECT_EQ(ReadFile(out), "NEW\r\n\r\n");
+  EXPECT_EQ(testing::DirectoryEntries(dir.path()), std::vector<std::string>{"part.nc"});
+}
+
 TEST(TextFile, CreateFailureNamesTheFullPathWithoutTheFinalStop) {
   TempDir dir;
   const std::string target = dir.File("no-such-dir/part.nc");
@@ -281,27 +291,6 @@ TEST(TextFile, CreateFailureNamesTheFullPathWithoutTheFinalStop) {
               "Datei \"" + target + "\" kann nicht erstellt werden. No such file or directory");
   }
   EXPECT_FALSE(std::filesystem::exists(target));
-}
-
-}  // namespace
-}  // namespace ncrewrite
-
-namespace ncrewrite {
-namespace {
-
-// A sysfs file claims 4096 bytes and delivers a few: the same as a file that
-// shrinks between taking its size and reading it. Nothing may be processed.
-TEST(TextFile, ShortReadIsAReadFailure) {
-  const std::string claims_more = "/sys/devices/system/cpu/online";
-  struct stat status;
-  if (::stat(claims_more.c_str(), &status) != 0 || status.st_size != 4096) {
-    GTEST_SKIP() << "no sysfs file that claims more than it holds";
-  }
-  LineList list = LineList::FromLines(Utf8Encoding(), {u"kept"});
-  const Failure failure = LoadFailure(list, claims_more);
-  EXPECT_EQ(failure.kind(), "EReadError");
-  EXPECT_EQ(failure.message(), "Stream-Lesefehler");
-  EXPECT_EQ(list.DecodedLines(), Lines{u"kept"});
 }
 
 }  // namespace

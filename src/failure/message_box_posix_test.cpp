@@ -1,14 +1,16 @@
+// The failure box on POSIX systems: a dialog program found on the PATH.
+
 #include "failure/message_box.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "testing/environment.h"
 #include "testing/temp_dir.h"
 
 namespace ncrewrite {
@@ -33,31 +35,15 @@ constexpr std::string_view kShownText =
 /// dismissed", so that returning early shows.
 class MessageBoxTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    for (const char* name : {"PATH", "DISPLAY", "WAYLAND_DISPLAY"}) {
-      const char* value = std::getenv(name);
-      saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
-    }
-    FreshBin();
-  }
+  void SetUp() override { FreshBin(); }
 
   /// A fresh directory with an empty bin/ as the whole PATH, and no display.
   void FreshBin() {
     dir_.emplace();
     std::filesystem::create_directory(dir_->path() / "bin");
-    ::setenv("PATH", (dir_->path() / "bin").c_str(), 1);
-    ::unsetenv("DISPLAY");
-    ::unsetenv("WAYLAND_DISPLAY");
-  }
-
-  void TearDown() override {
-    for (const auto& [name, value] : saved_) {
-      if (value) {
-        ::setenv(name.c_str(), value->c_str(), 1);
-      } else {
-        ::unsetenv(name.c_str());
-      }
-    }
+    environment_.Set("PATH", (dir_->path() / "bin").string());
+    environment_.Remove("DISPLAY");
+    environment_.Remove("WAYLAND_DISPLAY");
   }
 
   void InstallFake(const std::string& name) {
@@ -93,13 +79,13 @@ class MessageBoxTest : public ::testing::Test {
 
   bool Dismissed() { return std::filesystem::exists(dir_->File("dismissed")); }
 
+  testing::EnvironmentOverride environment_;  // given back after the test
   std::optional<TempDir> dir_;
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
 };
 
 TEST_F(MessageBoxTest, WithoutADisplayOnlyStandardErrorAndNoWait) {
   InstallFake("zenity");
-  ::setenv("DISPLAY", "", 1);  // set but empty: no display either
+  environment_.Set("DISPLAY", "");  // set but empty: no display either
   EXPECT_EQ(Present(BoxIcon::kError), std::string(kCaption) + "\n" + std::string(kShownText) + "\n");
   EXPECT_TRUE(Arguments().empty());
 }
@@ -132,7 +118,7 @@ TEST_F(MessageBoxTest, WithADisplayTheFirstDialogProgramShowsTheTextLiterallyAnd
     SCOPED_TRACE(c.arguments[0]);
     FreshBin();
     for (const std::string& name : c.installed) InstallFake(name);
-    ::setenv(c.display_variable, ":99", 1);
+    environment_.Set(c.display_variable, ":99");
 
     EXPECT_EQ(Present(c.icon), caption + "\n" + shown + "\n");
     EXPECT_TRUE(Dismissed()) << "returned before the dialog was dismissed";

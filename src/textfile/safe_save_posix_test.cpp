@@ -1,6 +1,7 @@
 // The save must never lose the user's file: these tests use the system's own
-// faults (a file-size limit, a lock, a directory in the way) and the file
-// kinds users keep their programs in (links, hard links, pipes).
+// faults (a file-size limit, a lock, a directory in the way), the file
+// kinds users keep their programs in (links, hard links, pipes), and the
+// permission bits and owners that a replaced file keeps.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "failure/failure.h"
+#include "testing/failure_of.h"
 #include "testing/temp_dir.h"
 #include "textfile/line_list.h"
 #include "textfile/text_file.h"
@@ -25,6 +27,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::DirectoryEntries;
+using testing::FailureOf;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
@@ -34,7 +37,7 @@ void Save(const std::string& path, const std::vector<std::u16string>& lines = {u
   SaveTextFile(list, path);
 }
 
-/// Names in `directory`, sorted: shows any temp file left behind.
+/// The status of `path` itself: a link is not followed.
 struct stat StatOf(const std::string& path) {
   struct stat status {};
   EXPECT_EQ(::lstat(path.c_str(), &status), 0) << path;
@@ -47,18 +50,6 @@ mode_t CurrentUmask() {
   return mask;
 }
 
-/// Runs `save` and gives the failure it raised.
-template <typename Save>
-Failure FailureOf(Save save) {
-  try {
-    save();
-  } catch (const Failure& failure) {
-    return failure;
-  }
-  ADD_FAILURE() << "no failure raised";
-  return Failure("none", "", 0);
-}
-
 std::string CreateMessage(const std::string& path, const std::string& reason) {
   return "Datei \"" + path + "\" kann nicht erstellt werden. " + reason;
 }
@@ -68,13 +59,6 @@ class SafeSave : public ::testing::Test {
   TempDir dir_;
   const std::string out_ = dir_.File("part.nc");
 };
-
-TEST_F(SafeSave, ReplacesTheContentAndLeavesNoOtherFile) {
-  WriteFile(out_, "OLD CONTENT, LONGER THAN THE NEW ONE\n");
-  Save(out_, {u"NEW", u""});
-  EXPECT_EQ(ReadFile(out_), "NEW\r\n\r\n");
-  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"part.nc"});
-}
 
 TEST_F(SafeSave, ReplacedFileKeepsItsPermissionBits) {
   for (const mode_t mode : {0600u, 0640u, 0755u, 0604u, 0444u, 02750u}) {

@@ -1,0 +1,15 @@
+#include <stdlib.h>
+
+#include <stdexcept>
+
+#include "testing/environment.h"
+
+namespace ncrewrite::testing {
+
+void ChangeEnvironment(const std::string& name, const std::optional<std::string>& value) {
+  const int result =
+      value ? ::setenv(name.c_str(), value->c_str(), 1) : ::unsetenv(name.c_str());
+  if (result != 0) throw std::runtime_error("cannot change the environment variable " + name);
+}
+
+}  // namespace ncrewrite::testing

@@ -1,0 +1,31 @@
+#pragma once
+
+// Test support for the tests that only POSIX systems run (*_posix_test.cpp):
+// what only they can set up for a program started as in run_program.h.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "testing/run_program.h"
+
+namespace ncrewrite::testing {
+
+/// A limit of setrlimit, such as RLIMIT_FSIZE or RLIMIT_AS.
+struct ResourceLimit {
+  int resource;
+  std::uint64_t value;
+};
+
+struct PosixOptions {
+  std::vector<ResourceLimit> limits;  // set in the child before it starts the program
+  std::vector<int> ignored_signals;   // ignored by the program (SIGXFSZ, say)
+};
+
+/// StartProgram and RunProgram with what `posix` sets up in the child.
+RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
+                            const ProgramOptions& options, const PosixOptions& posix);
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options, const PosixOptions& posix);
+
+}  // namespace ncrewrite::testing
