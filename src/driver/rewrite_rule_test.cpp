@@ -111,6 +111,26 @@ TEST(ApplyRewriteRule, AppliedAgainChangesItsOwnOutput) {
   EXPECT_EQ(list.DecodedLines(), Split(u"A, M104 M180, M104 M180, B"));
 }
 
+TEST(ApplyRewriteRule, AgreesWithDirectTranscriptionOnEveryShortListOfCodes) {
+  // Every list of up to seven lines from the codes and one other line: each
+  // code in each place the rule can stand in (after a taking line, after a
+  // dropped "M81" line, with and without a waiting "M104" line, at line 0).
+  static const std::u16string_view kLines[] = {u"A", u"M80", u"M81", u"M104"};
+  constexpr std::size_t kMaxLines = 7;
+  for (std::size_t count = 0; count <= kMaxLines; ++count) {
+    std::vector<std::size_t> digits(count, 0);
+    while (true) {
+      Lines before;
+      for (const std::size_t digit : digits) before.emplace_back(kLines[digit]);
+      ASSERT_EQ(Rewrite(before, Windows1252Encoding()), RewriteSlowly(before))
+          << "lines " << ::testing::PrintToString(before);
+      std::size_t k = 0;
+      while (k < count && ++digits[k] == std::size(kLines)) digits[k++] = 0;
+      if (k == count) break;
+    }
+  }
+}
+
 Lines RandomLines(std::mt19937& random) {
   // Besides the codes, near misses that share their first units ("M8",
   // "M10", "M1040", "M82", "M180"), since lines are told apart unit by unit.

@@ -6,6 +6,7 @@
 // compared on the stored units directly.
 
 #include <bit>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -246,6 +247,54 @@ struct TextBlock {
   }
 };
 
+/// The lines that end in one block, first to last: where the break of each
+/// is, and where the line after it begins.
+template <typename Units>
+class BlockLines {
+ public:
+  explicit BlockLines(const TextBlock<Units>& block)
+      : block_(block),
+        breaks_(block.breaks),
+        begins_(block.lone_breaks() << Units::kSize | block.crlf << 2 * Units::kSize) {}
+
+  bool done() const { return breaks_ == 0; }
+  /// The breaks not passed yet.
+  std::uint64_t breaks() const { return breaks_; }
+  /// Where the lines after them begin, but for one that begins past the
+  /// block: the k-th begin belongs to the k-th break.
+  std::uint64_t begins() const { return begins_; }
+  /// Offset of the next break in the block; not done().
+  unsigned offset() const {
+    assert(!done());
+    return LowestBit(breaks_);
+  }
+
+  /// Passes the next break, and gives where the line after it begins.
+  const char* Pass() {
+    const unsigned at = offset();
+    const char* next;
+    if (begins_ != 0) {
+      next = block_.base + LowestBit(begins_);
+      begins_ &= begins_ - 1;
+    } else {
+      next = block_.AfterBreak(at);
+    }
+    assert(next == block_.AfterBreak(at));
+    breaks_ &= breaks_ - 1;
+    return next;
+  }
+
+  /// Passes every break left.
+  void PassAll() { breaks_ = begins_ = 0; }
+
+ private:
+  // A copy: with a reference the block would have to stay in memory, where
+  // every store through a char pointer may alias it.
+  const TextBlock<Units> block_;
+  std::uint64_t breaks_;
+  std::uint64_t begins_;
+};
+
 /// The stored text cut into blocks of 64 bytes. Whole-file passes use the
 /// masks of a block to find its line breaks and its few interesting units at
 /// once, and to pass blocks in which nothing is to be done, instead of
@@ -330,6 +379,12 @@ class TextBlocks {
   /// True when the unit right after the current block is `unit`.
   bool FollowedBy(char16_t unit) const {
     return end_ - next_ >= static_cast<std::ptrdiff_t>(kStep) && Units::At(next_) == unit;
+  }
+
+  /// The units of the current block that `unit` follows, the next block's
+  /// first unit included.
+  std::uint64_t Before(char16_t unit) const {
+    return Find(unit) >> kStep | (FollowedBy(unit) ? kLastUnit : 0);
   }
 
  private:

@@ -273,7 +273,8 @@ TEST(TextFile, SaveReplacesTheContentAndLeavesNoOtherFile) {
   TempDir dir;
   const std::string out = dir.File("part.nc");
   WriteFile(out, "OLD CONTENT, LONGER THAN THE NEW ONE\n");
-  SaveTextFile(LineList::FromLines(SystemCodePage(), {u"NEW", u""}), out);
+  LineList list = LineList::FromLines(SystemCodePage(), {u"NEW", u""});
+  SaveTextFile(list, out);
   EXPECT_EQ(ReadFile(out), "NEW\r\n\r\n");
   EXPECT_EQ(testing::DirectoryEntries(dir.path()), std::vector<std::string>{"part.nc"});
 }
