@@ -5,9 +5,22 @@
 
 namespace ncrewrite::testing {
 
-ProgramRun RunProgram(const std::string& program, const std::vector<std::string>&,
-                      const ProgramOptions&) {
+struct RunningProgram::Child {};
+
+RunningProgram::RunningProgram(std::unique_ptr<Child> child) : child_(std::move(child)) {}
+RunningProgram::~RunningProgram() = default;
+RunningProgram::RunningProgram(RunningProgram&& other) noexcept = default;
+void RunningProgram::Stop() {}
+ProgramRun RunningProgram::Wait() { return {}; }
+
+RunningProgram StartProgram(const std::string& program, const std::vector<std::string>&,
+                            const ProgramOptions&) {
   throw std::runtime_error("cannot start " + program + " yet");
+}
+
+ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const ProgramOptions& options) {
+  return StartProgram(program, arguments, options).Wait();
 }
 
 }  // namespace ncrewrite::testing
