@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "failure/failure.h"
+#include "testing/system_errors.h"
 #include "testing/temp_dir.h"
+#include "textfile/file_io.h"
 
 namespace ncrewrite {
 namespace {
@@ -260,8 +262,8 @@ TEST(TextFile, OpenFailureNamesTheFullPathAndLeavesTheListAlone) {
   std::filesystem::create_directory(dir.File("sub"));
   const Failure failure = LoadFailure(list, missing);
   EXPECT_EQ(failure.kind(), "EFOpenError");
-  EXPECT_EQ(failure.message(),
-            "Datei " + dir.File("missing.nc") + " kann nicht geöffnet werden. No such file or directory");
+  EXPECT_EQ(failure.message(), "Datei " + dir.File("missing.nc") + " kann nicht geöffnet werden. " +
+                                   SystemErrorText(testing::kNoSuchFileError));
   EXPECT_NE(failure.address(), 0u);
   EXPECT_EQ(list.DecodedLines(), Lines{u"kept"});
   EXPECT_EQ(list.remembered_encoding(), &Utf8Encoding());
@@ -281,15 +283,15 @@ TEST(TextFile, SaveReplacesTheContentAndLeavesNoOtherFile) {
 
 TEST(TextFile, CreateFailureNamesTheFullPathWithoutTheFinalStop) {
   TempDir dir;
-  const std::string target = dir.File("no-such-dir/part.nc");
+  const std::string target = (dir.path() / "no-such-dir" / "part.nc").string();
   try {
     LineList fresh;
     SaveTextFile(fresh, target);
     ADD_FAILURE() << "no failure";
   } catch (const Failure& failure) {
     EXPECT_EQ(failure.kind(), "EFCreateError");
-    EXPECT_EQ(failure.message(),
-              "Datei \"" + target + "\" kann nicht erstellt werden. No such file or directory");
+    EXPECT_EQ(failure.message(), "Datei \"" + target + "\" kann nicht erstellt werden. " +
+                                     SystemErrorText(testing::kNoSuchDirectoryError));
   }
   EXPECT_FALSE(std::filesystem::exists(target));
 }
