@@ -1,5 +1,5 @@
-// Loading and saving with what only Windows has: its messages, its paths
-// and its share modes.
+// Loading and saving with what only Windows has: its code pages, its
+// messages, its paths and its share modes.
 
 #include "textfile/text_file.h"
 
@@ -23,6 +23,72 @@ using testing::FailureOf;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
+
+/// Loads the file at `in` as a program in `code_page`, applies the rule
+/// and saves the list to `out`.
+void RewriteInCodePage(std::uint32_t code_page, const std::string& in, const std::string& out) {
+  const auto encoding = MakeCodePageEncoding(code_page);
+  LineList list;
+  LoadTextBytes(list, ReadWholeFile(in), *encoding);
+  EXPECT_EQ(list.remembered_encoding(), encoding.get());
+  ApplyRewriteRule(list);
+  SaveTextFile(list, out);
+}
+
+TEST(TextFileCodePage, ProgramWithoutAMarkKeepsItsBytesInEveryCodePageThatAllows) {
+  // Japanese comments, with an "M" as a trail byte (0x83 0x4D); bytes that
+  // the code page does not define; a lead byte before a lone CR, which a
+  // conversion would swallow together with the line break and with it the
+  // "M80" line; a lead byte at the very end.
+  const std::string program =
+      "(\x83\x65\x83\x58\x83\x67 \x83\x4D)\n"
+      "M104\n"
+      "(\x93\xFA\x96\x7B\x81\r"
+      "M80\r\n"
+      "M81\n"
+      "G1 X1 (\x80\xA0\xFD\xFF)\n"
+      "\x81";
+  const std::string expected =
+      "(\x83\x65\x83\x58\x83\x67 \x83\x4D)\r\n"
+      "M104 M180\r\n"
+      "(\x93\xFA\x96\x7B\x81\r\n"
+      "G1 X1 (\x80\xA0\xFD\xFF)\r\n"
+      "\x81\r\n";
+  for (const std::uint32_t code_page : {932u, 936u, 949u, 950u, 65001u}) {
+    TempDir dir;
+    WriteFile(dir.File("in.nc"), program);
+    RewriteInCodePage(code_page, dir.File("in.nc"), dir.File("out.nc"));
+    EXPECT_EQ(ReadFile(dir.File("out.nc")), expected) << code_page;
+    // The platform's conversion there and back would not have kept them.
+    const auto encoding = MakeCodePageEncoding(code_page);
+    EXPECT_NE(EncodeText(*encoding, DecodeText(*encoding, program)), program) << code_page;
+  }
+}
+
+TEST(TextFileCodePage, CodePageWithoutThePropertyIsConvertedAsAWhole) {
+  // EBCDIC: "A", "M104", "M80", "M81" with line feeds (0x25) come back as
+  // "A", "M104 M180" with CR LF (0x0D 0x25); read as bytes they would be
+  // one line that reads no code.
+  TempDir dir;
+  WriteFile(dir.File("in.nc"),
+            "\xC1\x25"
+            "\xD4\xF1\xF0\xF4\x25"
+            "\xD4\xF8\xF0\x25"
+            "\xD4\xF8\xF1");
+  RewriteInCodePage(37, dir.File("in.nc"), dir.File("out.nc"));
+  EXPECT_EQ(ReadFile(dir.File("out.nc")),
+            "\xC1\x0D\x25"
+            "\xD4\xF1\xF0\xF4\x40\xD4\xF1\xF8\xF0\x0D\x25");
+}
+
+TEST(TextFileCodePage, FreshListInACodePageThatIsConvertedSavesItsLines) {
+  const auto ebcdic = MakeCodePageEncoding(37);
+  LineList list = LineList::FromLines(*ebcdic, {u"A", u"M80"});
+  EXPECT_EQ(&list.stored_encoding(), &Utf16LeEncoding());
+  TempDir dir;
+  SaveTextFile(list, dir.File("out.nc"));
+  EXPECT_EQ(ReadFile(dir.File("out.nc")), "\xC1\x0D\x25\xD4\xF8\xF0\x0D\x25");
+}
 
 /// The system's text for `error` as FormatMessageW gives it, untrimmed.
 std::string RawSystemText(DWORD error) {
