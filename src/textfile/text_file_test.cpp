@@ -42,11 +42,14 @@ struct RoundTrip {
   std::string saved;
 };
 
-/// Loads `bytes` from a file and saves the list again to a new file.
+/// Loads `bytes` from a file and saves the list again to a new file. A file
+/// without a mark is read in Windows-1252 whatever the system's code page,
+/// so that the cases hold on every system; the other code pages have tests
+/// of their own where the platform has them.
 RoundTrip LoadAndSave(const TempDir& dir, std::string_view bytes, const Loader& loader) {
   WriteFile(dir.File("in.nc"), bytes);
   LineList list;
-  LoadTextBytes(list, loader.load(dir.File("in.nc")));
+  LoadTextBytes(list, loader.load(dir.File("in.nc")), Windows1252Encoding());
   RoundTrip trip{list.DecodedLines(), list.remembered_encoding(), {}};
   SaveTextFile(list, dir.File("out.nc"));
   trip.saved = ReadFile(dir.File("out.nc"));
@@ -55,7 +58,7 @@ RoundTrip LoadAndSave(const TempDir& dir, std::string_view bytes, const Loader& 
 
 TEST(TextFile, LoadsSplitsAndSavesBytes) {
   using namespace std::string_view_literals;
-  const TextEncoding& ansi = SystemCodePage();
+  const TextEncoding& ansi = Windows1252Encoding();
   const ByteCase cases[] = {
       {"LF", "M104\nM80\n", {u"M104", u"M80"}, ansi, "M104\r\nM80\r\n"},
       {"CR", "A\rB\r", {u"A", u"B"}, ansi, "A\r\nB\r\n"},
