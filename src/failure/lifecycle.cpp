@@ -110,7 +110,8 @@ void CloseMemoryBookkeeping() noexcept {
   const MemoryLedger& ledger = GlobalMemoryLedger();
   if (!state.leak_report_switch || ledger.blocks_in_use() == 0) return;
   static std::array<char, 8192> text;
-  PresentBox("Unexpected Memory Leak", ledger.FormatLeakReport(text), BoxIcon::kError);
+  PresentBox("Unexpected Memory Leak", ledger.FormatLeakReport(text), BoxIcon::kError,
+             BoxText::kAscii);
 }
 
 }  // namespace
@@ -136,7 +137,7 @@ void ReportFailure(Failure failure) {
 void ReportRuntimeError(int number, std::uint64_t address) {
   state.exit_status = number;
   const RuntimeErrorText text = FormatRuntimeErrorReport(number, address);
-  PresentBox("Error", text.view(), BoxIcon::kNone);
+  PresentBox("Error", text.view(), BoxIcon::kNone, BoxText::kAscii);
   EndProcess();
 }
 
@@ -150,7 +151,7 @@ void EndProcess() {
 }
 
 void ShowErrorBox(std::string_view caption, std::string_view text) noexcept {
-  PresentBox(caption, text, BoxIcon::kError);
+  PresentBox(caption, text, BoxIcon::kError, BoxText::kUnicode);
 }
 
 void OnMemoryExhausted(std::uint64_t address) {
