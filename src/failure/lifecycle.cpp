@@ -11,6 +11,7 @@
 #include "failure/failure_report.h"
 #include "failure/memory_ledger.h"
 #include "failure/message_box.h"
+#include "failure/process_exit.h"
 #include "failure/stored_texts.h"
 
 namespace ncrewrite {
@@ -147,7 +148,7 @@ void EndProcess() {
   state.phase = Phase::kShutdown;
   UnderTopLevelHandler(ReleaseStartUp);
   CloseMemoryBookkeeping();
-  std::exit(state.exit_status);
+  ExitWithStatus(state.exit_status);
 }
 
 void ShowErrorBox(std::string_view caption, std::string_view text) noexcept {
