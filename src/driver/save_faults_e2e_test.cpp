@@ -1,6 +1,6 @@
 // End to end under real faults: the built executable, copied into a fresh
 // directory, saving while the disk is full, memory or descriptors run out,
-// permissions forbid it, it is killed, another instance works
+// permissions forbid it, it is killed or asked to end, another instance works
 // on the same file, or another program or user puts a file or a link at its
 // name. Whatever happens, the user's file holds the old or the new content,
 // and no file but the output is written.
@@ -88,6 +88,12 @@ std::vector<std::string> Leftovers(const fs::path& directory) {
     if (name.starts_with(".ncrewrite-")) names.push_back(name);
   }
   return names;
+}
+
+void Sleep(double seconds) {
+  const double whole = std::floor(seconds);
+  const timespec pause{static_cast<time_t>(whole), static_cast<long>((seconds - whole) * 1e9)};
+  ::nanosleep(&pause, nullptr);
 }
 
 /// The arguments of setpriv that run `command` as the user nobody: the user
@@ -313,6 +319,21 @@ class SaveFaults : public ::testing::Test {
     return {};
   }
 
+  /// The longest of three successful runs on `program` at part.nc, so that
+  /// a busy machine still lets random moments fall into the save; part.nc
+  /// holds the result then.
+  double LongestRun(const std::string& program) {
+    double seconds = 0;
+    for (int run = 0; run < 3; ++run) {
+      WriteFile(part_, program);
+      const auto started = std::chrono::steady_clock::now();
+      EXPECT_EQ(Run(part_).exit_status, 0);
+      seconds = std::max(seconds, std::chrono::duration<double>(
+                                      std::chrono::steady_clock::now() - started).count());
+    }
+    return seconds;
+  }
+
   /// What a successful run makes of `content`.
   std::string Rewritten(const std::string& content) {
     const std::string scratch = dir_.File("scratch.nc");
@@ -468,16 +489,7 @@ TEST_F(SaveFaults, OutOfMemoryLeavesTheInputUnchanged) {
 // written, or between the rename and the exit. The file is always whole.
 TEST_F(SaveFaults, KilledAtRandomMomentsLeavesOldOrNewContent) {
   const std::string program = LargeProgram(kLargeSize);
-  // The longest of three runs, so that a busy machine still lets some
-  // rounds finish their save.
-  double seconds = 0;
-  for (int run = 0; run < 3; ++run) {
-    WriteFile(part_, program);
-    const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(Run(part_).exit_status, 0);
-    seconds = std::max(seconds, std::chrono::duration<double>(
-                                    std::chrono::steady_clock::now() - started).count());
-  }
+  const double seconds = LongestRun(program);
   const std::string rewritten = ReadFile(part_);
   ASSERT_NE(rewritten, program);
 
@@ -489,8 +501,7 @@ TEST_F(SaveFaults, KilledAtRandomMomentsLeavesOldOrNewContent) {
     WriteFile(part_, program);
     testing::RunningProgram running = testing::StartProgram(executable_, {part_});
     const double delay = moment(random);
-    const timespec pause{0, static_cast<long>(delay * 1e9)};
-    ::nanosleep(&pause, nullptr);
+    Sleep(delay);
     running.Kill(SIGKILL);
     running.Wait();
 
@@ -635,6 +646,44 @@ TEST_F(SaveFaults, TooFewDescriptorsLeaveTheFileAsItWas) {
     EXPECT_EQ(Leftovers(jobs_), std::vector<std::string>{});
   }
   EXPECT_GT(refused, 0);
+}
+
+// An interrupt (Ctrl+C), a request to terminate or a hang-up ends the run at
+// any moment as it would end any program, but not before the temp file is
+// removed: the file holds the old or the new content, and nothing is left.
+// Half of the signals come while the temp file is being written.
+TEST_F(SaveFaults, EndedBySignalsLeavesOldOrNewContentAndNoTempFile) {
+  const std::string program = LargeProgram(kLargeSize);
+  const double seconds = LongestRun(program);
+  const std::string rewritten = ReadFile(part_);
+  ASSERT_NE(rewritten, program);
+
+  std::mt19937 random(20261210);
+  const int signals[] = {SIGINT, SIGTERM, SIGHUP};
+  int ended_while_saving = 0;
+  for (int round = 0; round < 60; ++round) {
+    const int signal = signals[round % 3];
+    const bool while_saving = round % 2 == 1;
+    WriteFile(part_, program);
+    DirectoryWatch watch(jobs_);
+    testing::RunningProgram running = testing::StartProgram(executable_, {part_});
+    const bool saving =
+        while_saving && watch.WaitFor({IN_CREATE, ".ncrewrite-"}, 10 * seconds).has_value();
+    const double delay =
+        std::uniform_real_distribution<double>(0, while_saving ? seconds / 2 : 1.5 * seconds)(random);
+    Sleep(delay);
+    running.Kill(signal);
+    const ProgramRun run = running.Wait();
+
+    const std::string now = ReadFile(part_);
+    SCOPED_TRACE("round " + std::to_string(round) + ", signal " + strsignal(signal) + " after " +
+                 std::to_string(delay) + " s");
+    ASSERT_TRUE(now == program || now == rewritten) << now.size() << " bytes";
+    EXPECT_TRUE(run.exit_status == 0 || run.signal == signal) << run.exit_status << run.err;
+    EXPECT_EQ(Leftovers(jobs_), std::vector<std::string>{});
+    if (saving && run.signal == signal && now == program) ++ended_while_saving;
+  }
+  EXPECT_GT(ended_while_saving, 0);
 }
 
 // Another program (an editor saving a new version, say) puts a file at the

@@ -98,8 +98,11 @@ int CutFile(const FileHandle& file, std::uint64_t size);
 
 /// Creates a new file in the directory of `place` under a name that did not
 /// exist (".ncrewrite-" and six letters or digits), readable and writable by
-/// the owner only, and owned like `existing` when that is open. Gives 0 with
-/// `temp_name` set, or the error; on an error nothing is left behind. When the new file cannot be given the owner of
+/// the owner only, and owned like `existing` when that is open. Until it is
+/// moved into place or removed (MoveIntoPlace, RemoveFileAt), a request to
+/// end the process (on POSIX SIGINT, SIGTERM or SIGHUP, where not ignored)
+/// removes it first. Gives 0 with `temp_name` set, or the error; on an error
+/// nothing is left behind. When the new file cannot be given the owner of
 /// `existing`, the error is one for which ForbidsNewFile holds.
 int CreateTempFile(const FilePlace& place, const FileHandle& existing, std::string& temp_name,
                    FileHandle& file);
@@ -130,7 +133,8 @@ int MatchPermissions(const FileHandle& temp, const FileHandle& existing);
 /// an error.
 int MoveIntoPlace(const FilePlace& place, const std::string& temp_name, FileHandle& existing);
 
-/// Removes the file `name` in the directory of `place`; errors are ignored.
+/// Removes the file `name` in the directory of `place` (a temp file is then
+/// no longer removed on a request to end the process); errors are ignored.
 void RemoveFileAt(const FilePlace& place, const std::string& name) noexcept;
 
 /// `path` made absolute against the current directory, with "." and ".."

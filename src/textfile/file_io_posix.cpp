@@ -1,6 +1,7 @@
 #include "textfile/file_io.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/random.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <iterator>
 #include <new>
 #include <utility>
 #include <vector>
@@ -136,6 +138,63 @@ int OpenPlace(const std::string& path, FilePlace& place) {
 bool SameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
+
+// A request to end the process while a temp file exists removes it first, as
+// the handler below does: it finds the file by the directory and the name
+// kept here, which need no memory to reach. The signals are held back while
+// a temp file and this record change together.
+constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+volatile sig_atomic_t g_temp_directory = -1;
+char g_temp_name[32];
+struct sigaction g_previous_actions[std::size(kEndingSignals)];
+bool g_handlers_installed = false;
+
+void RemoveTempFileAndEnd(int signal) {
+  const int saved_errno = errno;
+  if (g_temp_directory >= 0) ::unlinkat(g_temp_directory, g_temp_name, 0);
+  g_temp_directory = -1;
+  for (std::size_t k = 0; k < std::size(kEndingSignals); ++k) {
+    if (kEndingSignals[k] == signal) ::sigaction(signal, &g_previous_actions[k], nullptr);
+  }
+  // Held back until the handler returns, then ends the process as it would
+  // have without the handler.
+  ::raise(signal);
+  errno = saved_errno;
+}
+
+/// Installs the handler for each ending signal that is not ignored: a run
+/// started with one ignored (nohup, say) keeps ignoring it.
+void InstallHandlersOnce() {
+  if (std::exchange(g_handlers_installed, true)) return;
+  struct sigaction action = {};
+  action.sa_handler = RemoveTempFileAndEnd;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : kEndingSignals) sigaddset(&action.sa_mask, signal);
+  action.sa_flags = SA_RESTART;
+  for (std::size_t k = 0; k < std::size(kEndingSignals); ++k) {
+    struct sigaction& previous = g_previous_actions[k];
+    if (::sigaction(kEndingSignals[k], nullptr, &previous) != 0) continue;
+    if (previous.sa_handler == SIG_IGN) continue;
+    ::sigaction(kEndingSignals[k], &action, nullptr);
+  }
+}
+
+/// Holds the ending signals back for its lifetime.
+class HeldSignals {
+ public:
+  HeldSignals() {
+    sigset_t held;
+    sigemptyset(&held);
+    for (const int signal : kEndingSignals) sigaddset(&held, signal);
+    ::sigprocmask(SIG_BLOCK, &held, &previous_);
+  }
+  ~HeldSignals() { ::sigprocmask(SIG_SETMASK, &previous_, nullptr); }
+  HeldSignals(const HeldSignals&) = delete;
+  HeldSignals& operator=(const HeldSignals&) = delete;
+
+ private:
+  sigset_t previous_;
+};
 
 /// Six letters or digits that are hard to guess, for a temp file name.
 std::string RandomSuffix() {
@@ -300,11 +359,16 @@ int CutFile(const FileHandle& file, std::uint64_t size) {
 int CreateTempFile(const FilePlace& place, const FileHandle& existing, std::string& temp_name,
                    FileHandle& file) {
   const int directory = Descriptor(place.directory);
+  const HeldSignals held;
+  InstallHandlersOnce();
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string name = ".ncrewrite-" + RandomSuffix();
     const int error = MakeTempFile(directory, name, existing, file);
     if (error == EEXIST) continue;
     if (error != 0) return error;
+    name.copy(g_temp_name, sizeof g_temp_name - 1);
+    g_temp_name[name.size()] = '\0';
+    g_temp_directory = directory;
     temp_name = std::move(name);
     return 0;
   }
@@ -346,7 +410,11 @@ int MatchPermissions(const FileHandle& temp, const FileHandle& existing) {
 
 int MoveIntoPlace(const FilePlace& place, const std::string& temp_name, FileHandle& existing) {
   const int directory = Descriptor(place.directory);
-  if (::renameat(directory, temp_name.c_str(), directory, place.name.c_str()) != 0) return errno;
+  {
+    const HeldSignals held;
+    if (::renameat(directory, temp_name.c_str(), directory, place.name.c_str()) != 0) return errno;
+    g_temp_directory = -1;
+  }
   // The new name must survive a power cut too; some file systems cannot
   // flush a directory, and the rename has happened anyway.
   const FileHandle flushed(::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -356,7 +424,10 @@ int MoveIntoPlace(const FilePlace& place, const std::string& temp_name, FileHand
 }
 
 void RemoveFileAt(const FilePlace& place, const std::string& name) noexcept {
-  ::unlinkat(Descriptor(place.directory), name.c_str(), 0);
+  const int directory = Descriptor(place.directory);
+  const HeldSignals held;
+  if (g_temp_directory == directory && name == g_temp_name) g_temp_directory = -1;
+  ::unlinkat(directory, name.c_str(), 0);
 }
 
 std::string FullPath(const std::string& path) {
