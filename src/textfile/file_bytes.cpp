@@ -26,6 +26,7 @@ void FileBytes::ReleaseView() {
   view_ = FileView();
   data_ = nullptr;
   size_ = 0;
+  origin_.reset();
 }
 
 }  // namespace ncrewrite
