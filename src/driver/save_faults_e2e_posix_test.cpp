@@ -28,6 +28,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -166,17 +167,22 @@ struct WatchEvent {
 struct Moment {
   std::uint32_t mask;
   std::string_view prefix;  // of the name
+  std::uint64_t size = 0;   // the file has at least this size then (0: any)
   bool Matches(const WatchEvent& event) const {
     return (event.mask & mask) != 0 && event.name.starts_with(prefix);
   }
 };
 
+// The events that every DirectoryWatch sees.
+constexpr std::uint32_t kWatchedEvents = IN_OPEN | IN_CREATE | IN_MOVE;
+
 /// The events in one directory, in the order they happened (inotify): lets
-/// a test act at the moment the program opens or makes a file there.
+/// a test act at the moment the program opens, makes or writes a file there.
 class DirectoryWatch {
  public:
-  explicit DirectoryWatch(const fs::path& directory) : fd_(::inotify_init1(IN_CLOEXEC)) {
-    EXPECT_GE(::inotify_add_watch(fd_, directory.c_str(), IN_OPEN | IN_CREATE | IN_MOVE), 0);
+  explicit DirectoryWatch(const fs::path& directory, std::uint32_t events = kWatchedEvents)
+      : directory_(directory), fd_(::inotify_init1(IN_CLOEXEC)) {
+    EXPECT_GE(::inotify_add_watch(fd_, directory.c_str(), events), 0);
   }
   ~DirectoryWatch() { ::close(fd_); }
   DirectoryWatch(const DirectoryWatch&) = delete;
@@ -188,7 +194,9 @@ class DirectoryWatch {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
       for (; looked_at_ < events_.size(); ++looked_at_) {
-        if (moment.Matches(events_[looked_at_])) return looked_at_++;
+        if (moment.Matches(events_[looked_at_]) && HasSize(events_[looked_at_].name, moment.size)) {
+          return looked_at_++;
+        }
       }
       const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
           deadline - std::chrono::steady_clock::now());
@@ -218,6 +226,15 @@ class DirectoryWatch {
     return got > 0;
   }
 
+  /// Whether the file `name` has at least `size` bytes now, or is gone
+  /// already: the moment has passed then, which the caller must tell.
+  bool HasSize(const std::string& name, std::uint64_t size) const {
+    std::error_code error;
+    const std::uintmax_t now = fs::file_size(directory_ / name, error);
+    return error || now >= size;
+  }
+
+  fs::path directory_;
   int fd_;
   std::vector<WatchEvent> events_;
   std::size_t looked_at_ = 0;
@@ -252,7 +269,7 @@ ProgramRun RunStoppedFor(const std::string& executable, const fs::path& jobs,
                          const std::function<void()>& act) {
   for (int round = 0; round < 5; ++round) {
     prepare();
-    DirectoryWatch watch(jobs);
+    DirectoryWatch watch(jobs, kWatchedEvents | when.stop_at.mask | when.too_late.mask);
     testing::RunningProgram running = testing::StartProgram(executable, {input});
     const std::optional<std::size_t> stopped = watch.WaitFor(when.stop_at, 30);
     if (stopped) {
@@ -583,6 +600,38 @@ TEST_F(SaveFaults, FilePutAtTheNameDuringTheRunIsNotOverwritten) {
     if (c.tap) {
       EXPECT_TRUE(Holds(part_, program));
     }
+    EXPECT_EQ(Leftovers(jobs_), std::vector<std::string>{});
+  }
+}
+
+// Another program appends a line to the program while the result is being
+// flushed to the disk, which takes long for a large file. The check that
+// the program did not change comes after the flush, as the last step
+// before the result takes its place: the run fails and the line stays.
+TEST_F(SaveFaults, ProgramChangedWhileTheResultIsFlushedFailsTheRun) {
+  const std::string program = LargeProgram(4 * kLargeSize);
+  const std::uint64_t result_size = Rewritten(program).size();
+  const std::string appended = "APPENDED BY ANOTHER PROGRAM\n";
+  // Stopped once the temp file holds the whole result; too late once it got
+  // its mode, which comes right after the flush.
+  const Interruption flushing{{IN_MODIFY, ".ncrewrite-", result_size},
+                              {IN_ATTRIB, ".ncrewrite-"},
+                              "part.nc"};
+  for (const bool tap : {false, true}) {
+    SCOPED_TRACE(tap ? "result to the .tap" : "result over the program");
+    const auto prepare = [&] {
+      fs::remove_all(jobs_);
+      fs::create_directory(jobs_);
+      fs::remove(dir_.File("ncrewrite.ini"));
+      if (tap) UseTapOutput();
+      WriteFile(part_, program);
+    };
+    const ProgramRun run = RunStoppedFor(executable_, jobs_, part_, flushing, prepare, [&] {
+      std::ofstream(part_, std::ios::binary | std::ios::app) << appended;
+    });
+    ExpectFailure(run, "EReadError", "Stream-Lesefehler");
+    EXPECT_TRUE(Holds(part_, program + appended));
+    EXPECT_FALSE(fs::exists(tap_));
     EXPECT_EQ(Leftovers(jobs_), std::vector<std::string>{});
   }
 }

@@ -41,9 +41,10 @@ class FileBytes {
   /// viewed file may be overwritten. Raises EReadError as CheckUnchanged().
   void MakeCopy();
 
-  /// Lets go of the viewed file, after checking as CheckUnchanged() that it
-  /// did not change: the bytes are empty afterwards, and come from no file.
-  /// A copy stays as it is.
+  /// Lets go of the viewed file, then raises EReadError as CheckUnchanged()
+  /// when it changed since it was loaded; it is looked at last, once its
+  /// bytes are let go. The bytes are empty afterwards, and come from no
+  /// file. A copy stays as it is.
   void ReleaseView();
 
  private:

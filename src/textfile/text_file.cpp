@@ -228,8 +228,9 @@ void SaveTextFile(LineList& lines, const std::string& path, SaveTarget target) {
   OutputBuffer out(&file);
   WriteContent(lines, encoding, out);
   file.Seal();
-  // The last step before the output takes its place: the loaded file may
-  // have changed while it was written out from.
+  // The last step before the output takes its place, once the content is
+  // flushed and has its permissions: the loaded file may have changed while
+  // it was written out from, and a change until here is told, not lost.
   lines.ReleaseFileView();
   file.PutInPlace();
 }
