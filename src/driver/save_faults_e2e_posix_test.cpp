@@ -32,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "driver/e2e_posix_test.h"
 #include "driver/e2e_test.h"
 #include "testing/run_program.h"
 #include "testing/run_program_posix.h"
@@ -47,9 +48,6 @@ using testing::ReadFile;
 using testing::RunProgram;
 using testing::WriteFile;
 
-// The user the unprivileged cases run as when the tests run as root.
-constexpr uid_t kNobody = 65534;
-
 /// Runs `executable` on `input` as an ordinary user, for whom permissions
 /// count; as root, that is the user nobody, who then owns `jobs` and what is
 /// in it.
@@ -60,8 +58,7 @@ ProgramRun RunAsUser(const std::string& executable, const fs::path& jobs,
     EXPECT_EQ(::lchown(entry.path().c_str(), kNobody, kNobody), 0);
   }
   EXPECT_EQ(::chown(jobs.c_str(), kNobody, kNobody), 0);
-  return RunProgram("/usr/bin/setpriv",
-                    {"--reuid=65534", "--regid=65534", "--clear-groups", "--", executable, input});
+  return RunProgram("/usr/bin/setpriv", AsNobody({executable, input}));
 }
 
 /// Whether a file holds `expected`, for contents too large for EXPECT_EQ:
@@ -73,14 +70,6 @@ ProgramRun RunAsUser(const std::string& executable, const fs::path& jobs,
   return ::testing::AssertionFailure()
          << path << " holds " << actual.size() << " bytes where " << expected.size()
          << " were expected; they differ first at byte " << (differ.first - actual.begin());
-}
-
-/// The arguments of setpriv that run `command` as the user nobody: the user
-/// whom permissions bind, or the other user of a shared directory.
-std::vector<std::string> AsNobody(const std::vector<std::string>& command) {
-  std::vector<std::string> arguments = {"--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-  arguments.insert(arguments.end(), command.begin(), command.end());
-  return arguments;
 }
 
 /// Runs `command` (a shell tool) as the user nobody.

@@ -98,12 +98,18 @@ int CutFile(const FileHandle& file, std::uint64_t size);
 
 /// Creates a new file in the directory of `place` under a name that did not
 /// exist (".ncrewrite-" and six letters or digits), readable and writable by
-/// the owner only, and owned like `existing` when that is open. Until it is
+/// the owner only. When `existing` is open, the new file gets its owner and
+/// group, and everything else of it that decides with the permission bits
+/// who may read and write it: its access control list and its other
+/// extended attributes (those that this user can see; none that only vouch
+/// for the old content, such as an integrity hash); none that `existing`
+/// lacks stays on it (such as one taken from the directory). Until it is
 /// moved into place or removed (MoveIntoPlace, RemoveFileAt), a request to
 /// end the process (on POSIX SIGINT, SIGTERM or SIGHUP, where not ignored)
 /// removes it first. Gives 0 with `temp_name` set, or the error; on an error
-/// nothing is left behind. When the new file cannot be given the owner of
-/// `existing`, the error is one for which ForbidsNewFile holds.
+/// nothing is left behind. When the new file cannot be given the owner,
+/// group, access control list or attributes of `existing`, the error is one
+/// for which ForbidsNewFile holds; when there is no room for them, it is not.
 int CreateTempFile(const FilePlace& place, const FileHandle& existing, std::string& temp_name,
                    FileHandle& file);
 
@@ -121,8 +127,10 @@ void WriteToFile(const FileHandle& file, const char* data, std::size_t size);
 int FlushToDisk(const FileHandle& file);
 
 /// Gives the temp file the permissions that the output will keep: those of
-/// `existing` when that is open, else those of a newly created file. Gives 0
-/// or the error.
+/// `existing` when that is open (its permission bits, and its access
+/// control list and attributes as CreateTempFile gives them, as they are
+/// now), else the permission bits of a newly created file. Gives 0 or the
+/// error.
 int MatchPermissions(const FileHandle& temp, const FileHandle& existing);
 
 /// Puts the written, flushed and closed temp file `temp_name` in place of

@@ -7,6 +7,7 @@
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -215,20 +217,139 @@ std::string RandomSuffix() {
   return suffix;
 }
 
-/// Makes the file `name` in `directory` for `existing`: owned like it, when
-/// that is open. Gives 0 with `file` open, or the error.
+/// The names of the extended attributes of `fd` that this process may see,
+/// each ended by a zero byte; none where the file system keeps none. Gives
+/// 0 or the error. A file without attributes costs one call.
+int ListAttributes(int fd, std::vector<char>& names) {
+  char first[1024];
+  ssize_t size = ::flistxattr(fd, first, sizeof first);
+  if (size >= 0) {
+    names.assign(first, first + size);
+    return 0;
+  }
+  while (errno == ERANGE) {
+    size = ::flistxattr(fd, nullptr, 0);
+    if (size < 0) break;
+    names.resize(static_cast<std::size_t>(size));
+    size = ::flistxattr(fd, names.data(), names.size());
+    if (size >= 0) {
+      names.resize(static_cast<std::size_t>(size));
+      return 0;
+    }
+  }
+  if (errno != ENOTSUP) return errno;
+  names.clear();  // the file system keeps no attributes
+  return 0;
+}
+
+/// The names in a list of ListAttributes.
+std::vector<std::string_view> AttributeNames(const std::vector<char>& list) {
+  std::vector<std::string_view> names;
+  for (std::size_t at = 0; at < list.size();) {
+    names.emplace_back(list.data() + at);
+    at += names.back().size() + 1;
+  }
+  return names;
+}
+
+/// The value of the attribute `name` of `fd`. Gives 0, ENODATA when the
+/// file has no such attribute, or the error.
+int AttributeValue(int fd, const std::string& name, std::vector<char>& value) {
+  for (;;) {
+    const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+    if (size < 0) return errno;
+    value.resize(static_cast<std::size_t>(size));
+    const ssize_t got = ::fgetxattr(fd, name.c_str(), value.data(), value.size());
+    if (got >= 0) {
+      value.resize(static_cast<std::size_t>(got));
+      return 0;
+    }
+    if (errno != ERANGE) return errno;  // else it grew meanwhile
+  }
+}
+
+/// Whether the attribute is the kernel's record of the content or of the
+/// inode itself (an integrity hash or signature): it vouches for the old
+/// file only, and the kernel gives a new file its own where it keeps them.
+bool VouchesForTheOldFile(std::string_view name) {
+  return name == "security.ima" || name == "security.evm";
+}
+
+/// Gives `to` the extended attributes of `from`, access control lists
+/// (system.posix_acl_access, ...) and labels (security.*) among them: each
+/// one is set where its value differs, and those that `from` lacks (such as
+/// an access control list that `to` took from its directory) are removed;
+/// `changed` tells whether any was. Gives 0 or the error of the first that
+/// could be neither read, set nor removed.
+int MatchAttributes(int from, int to, bool& changed) {
+  changed = false;
+  std::vector<char> wanted_list;
+  std::vector<char> present_list;
+  if (const int error = ListAttributes(from, wanted_list)) return error;
+  if (const int error = ListAttributes(to, present_list)) return error;
+  if (wanted_list.empty() && present_list.empty()) return 0;
+  const std::vector<std::string_view> wanted = AttributeNames(wanted_list);
+  std::vector<char> value;
+  std::vector<char> current;
+  for (const std::string_view view : wanted) {
+    if (VouchesForTheOldFile(view)) continue;
+    const std::string name(view);
+    const int error = AttributeValue(from, name, value);
+    if (error == ENODATA) continue;  // removed meanwhile
+    if (error != 0) return error;
+    if (AttributeValue(to, name, current) == 0 && current == value) continue;
+    if (::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0) return errno;
+    changed = true;
+  }
+  for (const std::string_view view : AttributeNames(present_list)) {
+    if (VouchesForTheOldFile(view) || std::find(wanted.begin(), wanted.end(), view) != wanted.end()) {
+      continue;
+    }
+    if (::fremovexattr(to, std::string(view).c_str()) != 0 && errno != ENODATA) return errno;
+    changed = true;
+  }
+  return 0;
+}
+
+/// Gives the new file `to` the owner, the group and the attributes of
+/// `from`, which decide with the permission bits who may read and write it,
+/// and leaves it readable and writable by its owner only. Gives 0, EPERM
+/// when the new file may not have them, or the error.
+int GiveAccessOf(int from, int to) {
+  struct stat wanted;
+  struct stat made;
+  if (::fstat(from, &wanted) != 0 || ::fstat(to, &made) != 0) return errno;
+  // The group as well: in a directory with the set-group-ID bit a new file
+  // has the directory's group, whoever makes it.
+  if ((made.st_uid != wanted.st_uid || made.st_gid != wanted.st_gid) &&
+      ::fchown(to, wanted.st_uid, wanted.st_gid) != 0) {
+    return EPERM;
+  }
+  bool changed = false;
+  const int error = MatchAttributes(from, to, changed);
+  if (error == EPERM || error == EACCES || error == ENOTSUP) return EPERM;
+  if (error != 0) return error;
+  // A copied access control list lets others in before the content is
+  // whole; the permissions of the output come once it is (MatchPermissions).
+  // Only then: some file systems (FAT) refuse modes they cannot keep.
+  return !changed || ::fchmod(to, 0600) == 0 ? 0 : errno;
+}
+
+/// Makes the file `name` in `directory` for `existing`: with its owner,
+/// group and attributes, when that is open. Gives 0 with `file` open, or the
+/// error.
 int MakeTempFile(int directory, const std::string& name, const FileHandle& existing,
                  FileHandle& file) {
   FileHandle created(::openat(directory, name.c_str(),
                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!created.is_open()) return errno;
-  struct stat status;
-  if (existing.is_open() && ::fstat(Descriptor(existing), &status) == 0 &&
-      (status.st_uid != ::geteuid() || status.st_gid != ::getegid()) &&
-      ::fchown(Descriptor(created), status.st_uid, status.st_gid) != 0) {
-    // The replaced file would change its owner: better written in place.
-    ::unlinkat(directory, name.c_str(), 0);
-    return EPERM;
+  if (existing.is_open()) {
+    if (const int error = GiveAccessOf(Descriptor(existing), Descriptor(created))) {
+      // EPERM: the replaced file would change who may use it; better
+      // written in place.
+      ::unlinkat(directory, name.c_str(), 0);
+      return error;
+    }
   }
   file = std::move(created);
   return 0;
@@ -401,9 +522,17 @@ int FlushToDisk(const FileHandle& file) {
 
 int MatchPermissions(const FileHandle& temp, const FileHandle& existing) {
   mode_t mode = NewFileMode();
-  struct stat status;
-  if (existing.is_open() && ::fstat(Descriptor(existing), &status) == 0) {
+  if (existing.is_open()) {
+    struct stat status;
+    if (::fstat(Descriptor(existing), &status) != 0) return errno;
     mode = status.st_mode & 07777;
+    // Once more, as they are now: they may have changed during the save.
+    // Setting an access control list sets mode bits too, so the mode comes
+    // last.
+    bool changed = false;
+    if (const int error = MatchAttributes(Descriptor(existing), Descriptor(temp), changed)) {
+      return error;
+    }
   }
   return ::fchmod(Descriptor(temp), mode) == 0 ? 0 : errno;
 }

@@ -22,9 +22,10 @@ namespace ncrewrite {
 ///
 /// The output is written in place instead, over its old content, where
 /// replacing it would break what users rely on: a file with several hard
-/// links (replacing would split them), a device or pipe, a file whose owner
-/// the new file could not be given, or one in a directory where the user
-/// may not make a new file. Lack of room or of handles for the new file is
+/// links (replacing would split them), a device or pipe, a file whose
+/// owner, group, access control list or other extended attributes the new
+/// file could not be given (who may use it would change), or one in a
+/// directory where the user may not make a new file. Lack of room or of handles for the new file is
 /// no such reason: the save fails then. A regular file is only written in
 /// place once room for the whole content is reserved (MakeRoom).
 class OutputFile {
@@ -54,9 +55,10 @@ class OutputFile {
   /// Writes all `size` bytes. Raises EWriteError.
   void Write(const char* data, std::size_t size);
 
-  /// Flushes the content to the disk, gives it the output's permissions and
-  /// closes it, so that only putting it in place is left (a file written in
-  /// place is cut to the new content's end). Raises EWriteError when the
+  /// Flushes the content to the disk, gives it the output's permissions
+  /// (bits, access control list and attributes, as they are now) and closes
+  /// it, so that only putting it in place is left (a file written in place
+  /// is cut to the new content's end). Raises EWriteError when the
   /// content may not have reached the disk, and EFCreateError when the
   /// permissions cannot be set; the output is unchanged then (when not
   /// written in place).
