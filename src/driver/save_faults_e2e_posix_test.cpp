@@ -625,6 +625,67 @@ TEST_F(SaveFaults, ProgramChangedWhileTheResultIsFlushedFailsTheRun) {
   }
 }
 
+// While one instance saves, a second one on the same file is refused: the
+// program that the first saves over cannot be loaded (EFOpenError, as any
+// program that cannot be opened), and a .tap that the first saves over
+// cannot be written (EFCreateError); the first ends as if alone. A .tap
+// that neither found is made by both, and the second to put it in place
+// finds the other's there (EFCreateError, "File exists").
+TEST_F(SaveFaults, FileThatAnotherInstanceSavesIsRefused) {
+  struct Outcome {
+    const char* kind;  // nullptr: the run succeeds
+    std::string message;
+  };
+  struct Case {
+    const char* name;
+    bool tap;
+    bool tap_existed;
+    Outcome first;  // the instance stopped while it saves
+    Outcome second;
+  };
+  const std::string busy = "Resource temporarily unavailable";
+  const Case cases[] = {
+      {"the program", false, false, {nullptr, ""},
+       {"EFOpenError", "Datei " + part_ + " kann nicht geöffnet werden. " + busy}},
+      {"a .tap that exists", true, true, {nullptr, ""},
+       {"EFCreateError", "Datei \"" + tap_ + "\" kann nicht erstellt werden. " + busy}},
+      {"a new .tap", true, false,
+       {"EFCreateError", "Datei \"" + tap_ + "\" kann nicht erstellt werden. File exists"},
+       {nullptr, ""}},
+  };
+  const auto expect = [](const ProgramRun& run, const Outcome& outcome) {
+    if (outcome.kind == nullptr) {
+      EXPECT_EQ(run.exit_status, 0) << run.err;
+    } else {
+      ExpectFailure(run, outcome.kind, outcome.message);
+    }
+  };
+  const Interruption saving{{IN_CREATE, ".ncrewrite-"}, {IN_MOVED_FROM, ".ncrewrite-"}, "part.nc"};
+  const std::string program = LargeProgram(kLargeSize);
+  const std::string rewritten = Rewritten(program);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto prepare = [&] {
+      fs::remove_all(jobs_);
+      fs::create_directory(jobs_);
+      fs::remove(dir_.File("ncrewrite.ini"));
+      if (c.tap) UseTapOutput();
+      WriteFile(part_, program);
+      if (c.tap_existed) WriteFile(tap_, "OLD\r\n");
+    };
+    ProgramRun second;
+    const ProgramRun first =
+        RunStoppedFor(executable_, jobs_, part_, saving, prepare, [&] { second = Run(part_); });
+    expect(first, c.first);
+    expect(second, c.second);
+    EXPECT_TRUE(Holds(c.tap ? tap_ : part_, rewritten));
+    if (c.tap) {
+      EXPECT_TRUE(Holds(part_, program));
+    }
+    EXPECT_EQ(Leftovers(jobs_), std::vector<std::string>{});
+  }
+}
+
 // Root runs the program in a shared directory (sticky and writable by all,
 // like /tmp), where the other user nobody plants the .tap as a link to a file
 // of root's, or swaps the program for such a link while it loads. The run
