@@ -571,14 +571,7 @@ TEST_F(SaveFaults, FilePutAtTheNameDuringTheRunIsNotOverwritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string& name = c.tap ? tap_ : part_;
-    const auto prepare = [&] {
-      fs::remove_all(jobs_);
-      fs::create_directory(jobs_);
-      fs::remove(dir_.File("ncrewrite.ini"));
-      if (c.tap) UseTapOutput();
-      WriteFile(part_, program);
-      if (c.tap_existed) WriteFile(tap_, "OLD\r\n");
-    };
+    const auto prepare = [&] { StartOver(program, c.tap, c.tap_existed); };
     const ProgramRun run = RunStoppedFor(executable_, jobs_, part_, c.when, prepare, [&] {
       const std::string scratch = (jobs_ / ".other").string();
       WriteFile(scratch, other);
@@ -608,13 +601,7 @@ TEST_F(SaveFaults, ProgramChangedWhileTheResultIsFlushedFailsTheRun) {
                               "part.nc"};
   for (const bool tap : {false, true}) {
     SCOPED_TRACE(tap ? "result to the .tap" : "result over the program");
-    const auto prepare = [&] {
-      fs::remove_all(jobs_);
-      fs::create_directory(jobs_);
-      fs::remove(dir_.File("ncrewrite.ini"));
-      if (tap) UseTapOutput();
-      WriteFile(part_, program);
-    };
+    const auto prepare = [&] { StartOver(program, tap); };
     const ProgramRun run = RunStoppedFor(executable_, jobs_, part_, flushing, prepare, [&] {
       std::ofstream(part_, std::ios::binary | std::ios::app) << appended;
     });
@@ -665,14 +652,7 @@ TEST_F(SaveFaults, FileThatAnotherInstanceSavesIsRefused) {
   const std::string rewritten = Rewritten(program);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    const auto prepare = [&] {
-      fs::remove_all(jobs_);
-      fs::create_directory(jobs_);
-      fs::remove(dir_.File("ncrewrite.ini"));
-      if (c.tap) UseTapOutput();
-      WriteFile(part_, program);
-      if (c.tap_existed) WriteFile(tap_, "OLD\r\n");
-    };
+    const auto prepare = [&] { StartOver(program, c.tap, c.tap_existed); };
     ProgramRun second;
     const ProgramRun first =
         RunStoppedFor(executable_, jobs_, part_, saving, prepare, [&] { second = Run(part_); });
