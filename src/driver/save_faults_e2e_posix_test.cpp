@@ -13,6 +13,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -234,7 +235,16 @@ struct Interruption {
   Moment stop_at;         // the program is stopped as this happens ...
   Moment too_late;        // ... but was stopped too late when this came before the act
   std::string_view ours;  // the beginning of every name that the act uses
+  long in_call = -1;      // after stop_at, stopped only once it waits in this system call
 };
+
+/// Waits up to `seconds` until `program` waits in the system call `call`.
+void WaitForSystemCall(testing::RunningProgram& program, long call, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (testing::CurrentSystemCall(program) != call &&
+         std::chrono::steady_clock::now() < deadline) {
+  }
+}
 
 /// Whether the act (its first event on a name of `when.ours`) came before
 /// the program got to `when.too_late`, after it was stopped at event number
@@ -262,6 +272,7 @@ ProgramRun RunStoppedFor(const std::string& executable, const fs::path& jobs,
     testing::RunningProgram running = testing::StartProgram(executable, {input});
     const std::optional<std::size_t> stopped = watch.WaitFor(when.stop_at, 30);
     if (stopped) {
+      if (when.in_call >= 0) WaitForSystemCall(running, when.in_call, 5);
       testing::SendSignal(running, SIGSTOP);
       act();
       testing::SendSignal(running, SIGCONT);
@@ -591,14 +602,20 @@ TEST_F(SaveFaults, FilePutAtTheNameDuringTheRunIsNotOverwritten) {
 // the program did not change comes after the flush, as the last step
 // before the result takes its place: the run fails and the line stays.
 TEST_F(SaveFaults, ProgramChangedWhileTheResultIsFlushedFailsTheRun) {
+  if (!std::ifstream("/proc/self/syscall")) {
+    GTEST_SKIP() << "/proc does not tell the system call a process waits in";
+  }
   const std::string program = LargeProgram(4 * kLargeSize);
   const std::uint64_t result_size = Rewritten(program).size();
   const std::string appended = "APPENDED BY ANOTHER PROGRAM\n";
-  // Stopped once the temp file holds the whole result; too late once it got
-  // its mode, which comes right after the flush.
+  // Once the temp file holds the whole result, stopped while it waits for
+  // the flush (the stop takes effect as the flush returns), so the line is
+  // appended after anything that comes before the flush; too late once the
+  // temp file got its mode, which comes right after the flush.
   const Interruption flushing{{IN_MODIFY, ".ncrewrite-", result_size},
                               {IN_ATTRIB, ".ncrewrite-"},
-                              "part.nc"};
+                              "part.nc",
+                              SYS_fsync};
   for (const bool tap : {false, true}) {
     SCOPED_TRACE(tap ? "result to the .tap" : "result over the program");
     const auto prepare = [&] { StartOver(program, tap); };

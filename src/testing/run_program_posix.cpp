@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -121,6 +123,14 @@ void SendSignal(RunningProgram& program, int signal) {
 }
 
 int EndingSignal(RunningProgram& program) { return program.child().ending_signal; }
+
+long CurrentSystemCall(RunningProgram& program) {
+  if (program.child().pid <= 0) return -1;
+  // "74 0x6 ..." while it waits in system call 74, "running" while it runs.
+  std::ifstream in("/proc/" + std::to_string(program.child().pid) + "/syscall");
+  long call = -1;
+  return in >> call ? call : -1;
+}
 
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                             const ProgramOptions& options, const PosixOptions& posix) {

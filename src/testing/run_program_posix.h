@@ -29,6 +29,11 @@ void SendSignal(RunningProgram& program, int signal);
 /// by itself.
 int EndingSignal(RunningProgram& program);
 
+/// The number (SYS_fsync, ...) of the system call that `program` waits in
+/// at this moment, as /proc tells it; -1 when it waits in none, runs, or
+/// has ended.
+long CurrentSystemCall(RunningProgram& program);
+
 /// StartProgram and RunProgram with what `posix` sets up in the child.
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                             const ProgramOptions& options, const PosixOptions& posix);
