@@ -117,6 +117,18 @@ class SaveFaults : public ::testing::Test {
 
   void UseTapOutput() { testing::WriteFile(dir_.File("ncrewrite.ini"), "[common]\ntest=1\n"); }
 
+  /// Empties jobs/ but for `program` at part.nc (and an old part.tap where
+  /// `tap_exists`), with the settings for a .tap output where `tap`, else
+  /// none.
+  void StartOver(const std::string& program, bool tap, bool tap_exists = false) {
+    std::filesystem::remove_all(jobs_);
+    std::filesystem::create_directory(jobs_);
+    std::filesystem::remove(dir_.File("ncrewrite.ini"));
+    if (tap) UseTapOutput();
+    testing::WriteFile(part_, program);
+    if (tap_exists) testing::WriteFile(tap_, "OLD\r\n");
+  }
+
   testing::ProgramRun Run(const std::string& input) {
     return testing::RunProgram(executable_, {input});
   }

@@ -1,3 +1,5 @@
+#include <signal.h>
+
 #include "driver/entry.h"
 #include "driver/process.h"
 #include "failure/lifecycle.h"
@@ -15,6 +17,10 @@ void ReleaseCommandLine() { ncrewrite::SetCommandLine(0, nullptr); }
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit (ulimit -f) must fail like one to a
+  // full disk, with a report and the temp file removed, instead of ending
+  // the process where it stands.
+  ::signal(SIGXFSZ, SIG_IGN);
   argument_count = argc;
   arguments = argv;
   ncrewrite::RunProcess({.set_up = KeepCommandLine,

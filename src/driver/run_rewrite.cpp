@@ -25,7 +25,11 @@ void RunRewrite() {
   const SettingsReader settings(ReplaceExtension(GetExecutablePath(), ".ini"));
   const std::int32_t output_mode = settings.ReadNumber(u"common", u"test", 0);
   ApplyRewriteRule(lines);
-  SaveTextFile(lines, output_mode == kTapOutput ? ReplaceExtension(input, ".tap") : input);
+  if (output_mode == kTapOutput) {
+    SaveTextFile(lines, ReplaceExtension(input, ".tap"));
+  } else {
+    SaveTextFile(lines, input, SaveTarget::kTheLoadedFile);
+  }
 }
 
 }  // namespace ncrewrite

@@ -52,6 +52,9 @@ class RunningProgram {
   /// what it did. Call once.
   ProgramRun Wait();
 
+  /// What the platform keeps of the program, for its own test helpers.
+  Child& child() { return *child_; }
+
  private:
   std::unique_ptr<Child> child_;
 };

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -23,6 +25,7 @@ struct RunningProgram::Child {
   pid_t pid;
   std::unique_ptr<TempDir> capture;  // holds "out" and "err"
   double timeout_seconds;
+  int ending_signal = 0;  // once waited for
 };
 
 namespace {
@@ -46,6 +49,16 @@ int WaitWithTimeout(pid_t pid, double timeout_seconds) {
   }
 }
 
+/// Gives the child every signal at its default action and none blocked, as
+/// a shell starts a program, whatever the test process inherited: a signal
+/// ignored for the program would hide what users meet. Async-signal-safe.
+void ResetSignals() {
+  for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 /// Starts the program with fork and exec, for what posix_spawn cannot set
 /// up in the child: resource limits and ignored signals. The child calls
 /// only async-signal-safe functions.
@@ -61,6 +74,9 @@ pid_t ForkWithLimits(const std::string& program, char* const* argv, char* const*
       ::dup2(err, 2) < 0) {
     ::_exit(127);
   }
+  // Only the standard descriptors, as a shell starts a program: a limit on
+  // descriptors must leave the program as many as it leaves users.
+  ::close_range(3, ~0U, 0);
   if (!options.directory.empty() && ::chdir(options.directory.c_str()) != 0) ::_exit(127);
   for (const ResourceLimit& limit : posix.limits) {
     rlimit value{};
@@ -68,6 +84,7 @@ pid_t ForkWithLimits(const std::string& program, char* const* argv, char* const*
     value.rlim_cur = static_cast<rlim_t>(limit.value);
     if (::setrlimit(limit.resource, &value) != 0) ::_exit(127);
   }
+  ResetSignals();
   for (const int signal : posix.ignored_signals) ::signal(signal, SIG_IGN);
   ::execve(program.c_str(), argv, envp);
   ::_exit(127);
@@ -95,9 +112,24 @@ ProgramRun RunningProgram::Wait() {
   const int status = WaitWithTimeout(std::exchange(child_->pid, 0), child_->timeout_seconds);
   ProgramRun run;
   if (WIFEXITED(status)) run.exit_status = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) child_->ending_signal = WTERMSIG(status);
   run.out = ReadFile(child_->capture->File("out"));
   run.err = ReadFile(child_->capture->File("err"));
   return run;
+}
+
+void SendSignal(RunningProgram& program, int signal) {
+  if (program.child().pid > 0) ::kill(program.child().pid, signal);
+}
+
+int EndingSignal(RunningProgram& program) { return program.child().ending_signal; }
+
+long CurrentSystemCall(RunningProgram& program) {
+  if (program.child().pid <= 0) return -1;
+  // "74 0x6 ..." while it waits in system call 74, "running" while it runs.
+  std::ifstream in("/proc/" + std::to_string(program.child().pid) + "/syscall");
+  long call = -1;
+  return in >> call ? call : -1;
 }
 
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
@@ -134,12 +166,24 @@ RunningProgram StartProgram(const std::string& program, const std::vector<std::s
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT, 0600);
   posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT, 0600);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (!options.directory.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
   }
+  // As ResetSignals does for a forked child.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t all;
+  sigset_t none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
   pid_t pid = 0;
   const int spawned =
-      ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+      ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::runtime_error("cannot start " + program);
   return started(pid);

@@ -22,6 +22,18 @@ struct PosixOptions {
   std::vector<int> ignored_signals;   // ignored by the program (SIGXFSZ, say)
 };
 
+/// Sends `signal` to `program` if it still runs.
+void SendSignal(RunningProgram& program, int signal);
+
+/// The signal that ended `program`, once Wait has returned; 0 when it ended
+/// by itself.
+int EndingSignal(RunningProgram& program);
+
+/// The number (SYS_fsync, ...) of the system call that `program` waits in
+/// at this moment, as /proc tells it; -1 when it waits in none, runs, or
+/// has ended.
+long CurrentSystemCall(RunningProgram& program);
+
 /// StartProgram and RunProgram with what `posix` sets up in the child.
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                             const ProgramOptions& options, const PosixOptions& posix);

@@ -22,10 +22,10 @@ void FileBytes::MakeCopy() {
 
 void FileBytes::ReleaseView() {
   if (!view_.is_open()) return;
-  CheckUnchanged();
-  view_ = FileView();
   data_ = nullptr;
   size_ = 0;
+  origin_.reset();
+  if (!view_.Release()) RaiseReadFailure();
 }
 
 }  // namespace ncrewrite

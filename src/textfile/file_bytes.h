@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "textfile/file_handle.h"
@@ -22,6 +23,11 @@ class FileBytes {
   std::uint64_t size() const noexcept { return size_; }
   bool is_view() const noexcept { return view_.is_open(); }
 
+  /// The file the bytes were loaded from, as it was opened for loading;
+  /// nothing for bytes made in memory. Kept when the view becomes a copy.
+  const std::optional<FileIdentity>& origin() const noexcept { return origin_; }
+  void set_origin(const FileIdentity& origin) noexcept { origin_ = origin; }
+
   /// Raises EReadError when the bytes are a view of a file that has been
   /// cut short or written to since it was loaded: what was read from them
   /// may then be part old and part new.
@@ -35,8 +41,10 @@ class FileBytes {
   /// viewed file may be overwritten. Raises EReadError as CheckUnchanged().
   void MakeCopy();
 
-  /// Lets go of the viewed file, after checking as CheckUnchanged() that it
-  /// did not change: the bytes are empty afterwards. A copy stays as it is.
+  /// Lets go of the viewed file, then raises EReadError as CheckUnchanged()
+  /// when it changed since it was loaded; it is looked at last, once its
+  /// bytes are let go. The bytes are empty afterwards, and come from no
+  /// file. A copy stays as it is.
   void ReleaseView();
 
  private:
@@ -44,6 +52,7 @@ class FileBytes {
   FileView view_;
   const char* data_ = nullptr;
   std::uint64_t size_ = 0;
+  std::optional<FileIdentity> origin_;
 };
 
 }  // namespace ncrewrite

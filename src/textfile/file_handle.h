@@ -37,4 +37,14 @@ class FileHandle {
   std::intptr_t handle_ = kNone;
 };
 
+/// Which file an open handle leads to: two handles give equal identities
+/// exactly when they lead to the same file, whatever names they were opened
+/// by (on POSIX its device and inode number; on Windows the volume serial
+/// number and the 128-bit file id). All zero when it cannot be told.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t file[2] = {};
+  bool operator==(const FileIdentity&) const = default;
+};
+
 }  // namespace ncrewrite

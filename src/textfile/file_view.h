@@ -19,7 +19,9 @@ namespace ncrewrite {
 /// which is as good a way to load); while a view is open, its bytes can be
 /// read without ending the process even when another process cuts the file
 /// short, and Unchanged() tells whether that or a write has happened. A
-/// viewed file need not be replaceable: the save lets go of the view first.
+/// viewed file need not be replaceable: the save lets go of the view first
+/// (Release), and Release checks only once the bytes are let go, so that
+/// nothing slow comes between its check and the save's last step.
 class FileView {
  public:
   FileView() noexcept;
@@ -40,6 +42,12 @@ class FileView {
   /// not been cut short or written to since. A page that the file lost
   /// reads as zeros instead of ending the process, and makes this false.
   bool Unchanged() const;
+
+  /// Lets go of the bytes and then of the file, and gives whether the bytes
+  /// were still those of the file as it was mapped (as Unchanged()). The
+  /// file is looked at after the bytes are let go, just before it is
+  /// closed: a change until then is told. The view is not open afterwards.
+  bool Release();
 
   /// Whether `file` is the file that this view shows.
   bool Shows(const FileHandle& file) const;

@@ -101,10 +101,26 @@ struct FileView::State {
   State() = default;
   State(const State&) = delete;
   State& operator=(const State&) = delete;
-  ~State() {
-    if (data == nullptr) return;
+  ~State() { Unmap(); }
+
+  /// Unmaps the bytes; gives whether a page of them was lost meanwhile.
+  bool Unmap() {
+    if (data == nullptr) return false;
     ::munmap(data, static_cast<std::size_t>(size));
-    if (guard >= 0) ReleaseGuard(guard);
+    data = nullptr;
+    if (guard < 0) return false;
+    const bool lost = g_ranges[static_cast<std::size_t>(guard)].lost.load();
+    ReleaseGuard(std::exchange(guard, -1));
+    return lost;
+  }
+
+  /// Whether the file still has the size and modification time it was
+  /// mapped with.
+  bool FileAsMapped() const {
+    struct stat status;
+    return ::fstat(Descriptor(file), &status) == 0 &&
+           static_cast<std::uint64_t>(status.st_size) == size &&
+           ModificationTime(status) == modified;
   }
 };
 
@@ -136,11 +152,15 @@ FileView FileView::Map(FileHandle& file, std::uint64_t size) {
 }
 
 bool FileView::Unchanged() const {
-  struct stat status;
   return !g_ranges[static_cast<std::size_t>(state_->guard)].lost.load() &&
-         ::fstat(Descriptor(state_->file), &status) == 0 &&
-         static_cast<std::uint64_t>(status.st_size) == state_->size &&
-         ModificationTime(status) == state_->modified;
+         state_->FileAsMapped();
+}
+
+bool FileView::Release() {
+  const std::unique_ptr<State> state = std::move(state_);
+  // Unmapping 200 MB takes milliseconds: done before the file is looked at.
+  const bool lost = state->Unmap();
+  return !lost && state->FileAsMapped();
 }
 
 bool FileView::Shows(const FileHandle& file) const {

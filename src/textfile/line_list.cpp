@@ -114,8 +114,10 @@ void LineList::ApplyEdits() {
 
 void LineList::ReleaseFileView() {
   if (!bytes_.is_view()) return;
-  bytes_.ReleaseView();
+  FileBytes view = std::move(bytes_);
+  // The list's own memory goes first: the check of the file comes last.
   AssignText(*stored_, FileBytes(), 0, 0);
+  view.ReleaseView();
 }
 
 void LineList::SetReplacementText(std::u16string_view text) {

@@ -59,9 +59,9 @@ class LineList {
   FileBytes& stored_bytes() noexcept { return bytes_; }
 
   /// Lets go of the file that the text is a view of, once it is no longer
-  /// needed, after checking that the file did not change meanwhile (raises
-  /// EReadError): the list holds no lines then, and keeps its remembered
-  /// encoding. A list whose text is its own keeps it.
+  /// needed, and as its last step checks that the file did not change
+  /// meanwhile (raises EReadError): the list holds no lines then, and keeps
+  /// its remembered encoding. A list whose text is its own keeps it.
   void ReleaseFileView();
 
   bool has_edits() const noexcept { return !marks_.empty(); }

@@ -6,60 +6,94 @@
 
 namespace ncrewrite {
 
-OutputFile::TempFile::~TempFile() {
-  if (path.empty()) return;
-  file.Close();
-  RemoveFile(path);
+OutputFile::OutputFile(const std::string& path, FileBytes& source, bool replaces_source)
+    : path_(path), replaces_source_(replaces_source) {
+  bool created = false;
+  if (const int error = OpenOutput(path, existing_, created)) RaiseCreateFailure(path_, error);
+  remove_created_ = created;
+  // Another file put at the loaded file's name since (a rename over it, a
+  // link) must not get content that was made from the loaded one.
+  if (replaces_source && !(existing_.is_open() && source.origin() == IdentityOf(existing_))) {
+    RaiseReadFailure();
+  }
+  if (!existing_.is_open()) {
+    if (const int error = PlaceOfNewFile(path, place_)) RaiseCreateFailure(path_, error);
+    if (const int error = CreateTempFile(place_, existing_, temp_name_, temp_)) {
+      RaiseCreateFailure(path_, error);
+    }
+    return;
+  }
+  const FileFacts facts = QueryFile(existing_);
+  if (!facts.regular || facts.links > 1) {
+    PrepareInPlace(source);
+    return;
+  }
+  if (const int error = LocateOpenFile(path, existing_, place_)) RaiseCreateFailure(path_, error);
+  const int error = CreateTempFile(place_, existing_, temp_name_, temp_);
+  if (error == 0) return;
+  // Writing in place cannot be undone: only a file that may not be replaced
+  // is worth that risk, not one that lacks the room to be.
+  if (!ForbidsNewFile(error)) RaiseCreateFailure(path_, error);
+  PrepareInPlace(source);
 }
 
-OutputFile::OutputFile(const std::string& path, FileBytes& source)
-    : path_(path), target_(ResolveLinks(path)) {
-  if (const int error = OpenExistingOutput(target_, existing_)) RaiseCreateFailure(path_, error);
-  if (existing_.is_open()) {
-    const FileFacts facts = QueryFile(existing_);
-    if (!facts.regular || facts.links > 1) {
-      PrepareInPlace(source);
-      return;
-    }
+OutputFile::~OutputFile() {
+  if (!temp_name_.empty()) {
+    temp_.Close();
+    RemoveFileAt(place_, temp_name_);
   }
-  if (CreateTempFileBeside(target_, existing_, temp_.path, temp_.file) != 0) PrepareInPlace(source);
+  if (remove_created_ && existing_.is_open() && QueryFile(existing_).size == 0 &&
+      CheckStillThere(place_, existing_) == 0) {
+    RemoveFileAt(place_, place_.name);
+  }
 }
 
 void OutputFile::PrepareInPlace(FileBytes& source) {
-  if (existing_.is_open()) {
-    in_place_ = std::move(existing_);
-  } else if (const int error = CreateOutputInPlace(target_, in_place_)) {
-    RaiseCreateFailure(path_, error);
-  }
-  // Emptying the file would take the content from under its own view.
-  if (source.Views(in_place_)) source.MakeCopy();
-  if (!QueryFile(in_place_).regular) return;
-  if (const int error = TruncateFile(in_place_)) RaiseCreateFailure(path_, error);
+  in_place_ = true;
+  // Writing over the file would take the content from under its own view.
+  if (source.Views(existing_)) source.MakeCopy();
+  overwrites_regular_file_ = QueryFile(existing_).regular;
+}
+
+void OutputFile::MakeRoom(std::uint64_t size) {
+  if (const int error = ReserveRoom(existing_, size)) RaiseCreateFailure(path_, error);
 }
 
 void OutputFile::Write(const char* data, std::size_t size) {
-  WriteToFile(temp_.path.empty() ? in_place_ : temp_.file, data, size);
+  WriteToFile(in_place_ ? existing_ : temp_, data, size);
+  written_ += size;
 }
 
 void OutputFile::Seal() {
-  if (temp_.path.empty()) {
-    // Devices and pipes cannot be flushed and need not be.
-    if (QueryFile(in_place_).regular && FlushToDisk(in_place_) != 0) RaiseWriteFailure();
-    if (in_place_.Close() != 0) RaiseWriteFailure();
+  if (in_place_) {
+    // Devices and pipes have no end to cut and cannot be flushed.
+    if (overwrites_regular_file_ &&
+        (CutFile(existing_, written_) != 0 || FlushToDisk(existing_) != 0)) {
+      RaiseWriteFailure();
+    }
+    remove_created_ = false;
+    if (existing_.Close() != 0) RaiseWriteFailure();
     return;
   }
-  if (FlushToDisk(temp_.file) != 0) RaiseWriteFailure();
+  if (FlushToDisk(temp_) != 0) RaiseWriteFailure();
   // Others may read the content only once it is all there.
-  if (const int error = MatchPermissions(temp_.file, existing_)) RaiseCreateFailure(path_, error);
-  if (temp_.file.Close() != 0) RaiseWriteFailure();
+  if (const int error = MatchPermissions(temp_, existing_)) RaiseCreateFailure(path_, error);
+  if (temp_.Close() != 0) RaiseWriteFailure();
 }
 
 void OutputFile::PutInPlace() {
-  if (temp_.path.empty()) return;  // written in place already
-  if (const int error = MoveIntoPlace(temp_.path, target_, existing_)) {
+  if (in_place_) return;  // written already
+  if (const int error = CheckStillThere(place_, existing_)) RaiseReplacedMeanwhile(error);
+  if (const int error = MoveIntoPlace(place_, temp_name_, existing_)) {
     RaiseCreateFailure(path_, error);
   }
-  temp_.path.clear();  // it is the output now
+  temp_name_.clear();  // it is the output now
+  remove_created_ = false;
+}
+
+void OutputFile::RaiseReplacedMeanwhile(int error) {
+  if (replaces_source_) RaiseReadFailure();
+  RaiseCreateFailure(path_, error);
 }
 
 }  // namespace ncrewrite

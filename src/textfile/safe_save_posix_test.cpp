@@ -204,13 +204,16 @@ TEST_F(SafeSave, FullDiskFailsWithWriteErrorAndKeepsTheOldContent) {
   EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"part.nc"});
 }
 
+// Also where a link leads to no file: the file it leads to is made for the
+// save, and removed again.
 TEST_F(SafeSave, FullDiskBeforeANewFileLeavesNoFile) {
+  fs::create_symlink("made.nc", dir_.path() / "link.nc");
   const std::vector<std::u16string> lines(3000, u"M104 M180 LINE THAT FILLS THE DISK");
-  {
+  for (const std::string& path : {out_, dir_.File("link.nc")}) {
     const FileSizeLimit limit(64 * 1024);
-    EXPECT_EQ(FailureOf([&] { Save(out_, lines); }).kind(), "EWriteError");
+    EXPECT_EQ(FailureOf([&] { Save(path, lines); }).kind(), "EWriteError") << path;
   }
-  EXPECT_TRUE(fs::is_empty(dir_.path()));
+  EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"link.nc"});
 }
 
 }  // namespace

@@ -33,9 +33,10 @@ FileBytes Utf16LeBytes(std::u16string_view text) {
 /// Gathers output in large pieces: long stretches of the loaded text go to
 /// the file as they are, short pieces (kept lines before a changed line
 /// break, replaced lines, line breaks) are copied into one buffer first.
+/// Without a file it only counts the bytes, to learn the size beforehand.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(OutputFile& file)
+  explicit OutputBuffer(OutputFile* file)
       : file_(file), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
 
   void Put(const char* data, std::size_t size) {
@@ -61,18 +62,26 @@ class OutputBuffer {
   }
 
   void Flush() {
-    if (used_ > 0) file_.Write(buffer_.get(), used_);
+    if (used_ > 0) Deliver(buffer_.get(), used_);
     used_ = 0;
   }
+
+  /// The number of bytes delivered so far.
+  std::uint64_t delivered() const { return delivered_; }
 
  private:
   static constexpr std::size_t kCapacity = std::size_t{1} << 20;
   static constexpr std::size_t kDirectSize = kCapacity / 2;
 
+  void Deliver(const char* data, std::size_t size) {
+    if (file_ != nullptr) file_->Write(data, size);
+    delivered_ += size;
+  }
+
   void PutLarge(const char* data, std::size_t size) {
     if (size >= kDirectSize) {
       Flush();
-      file_.Write(data, size);
+      Deliver(data, size);
       return;
     }
     Flush();
@@ -80,9 +89,10 @@ class OutputBuffer {
     used_ = size;
   }
 
-  OutputFile& file_;
+  OutputFile* file_;  // null: counting only
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+  std::uint64_t delivered_ = 0;
 };
 
 /// Copies 16 bytes, of which the caller uses the first few.
@@ -179,6 +189,17 @@ void WriteConvertedLines(const LineList& lines, const TextEncoding& encoding,
   out.Put(EncodeText(encoding, DecodeText(lines.stored_encoding(), lines.JoinedText())));
 }
 
+/// Gives `out` the whole content that `lines` are saved as, and flushes it.
+void WriteContent(const LineList& lines, const TextEncoding& encoding, OutputBuffer& out) {
+  out.Put(encoding.byte_order_mark);
+  if (&encoding == &lines.stored_encoding()) {
+    WriteStoredLines(lines, out);
+  } else {
+    WriteConvertedLines(lines, encoding, out);
+  }
+  out.Flush();
+}
+
 }  // namespace
 
 void LoadTextFile(LineList& lines, const std::string& path) {
@@ -210,21 +231,23 @@ void LoadTextBytes(LineList& lines, FileBytes file, const TextEncoding& unmarked
   lines.AssignText(encoding, std::move(file), begin, end);
 }
 
-void SaveTextFile(LineList& lines, const std::string& path) {
-  OutputFile file(path, lines.stored_bytes());
+void SaveTextFile(LineList& lines, const std::string& path, SaveTarget target) {
+  OutputFile file(path, lines.stored_bytes(), target == SaveTarget::kTheLoadedFile);
   const TextEncoding* remembered = lines.remembered_encoding();
   const TextEncoding& encoding = remembered != nullptr ? *remembered : SystemCodePage();
-  OutputBuffer out(file);
-  out.Put(encoding.byte_order_mark);
-  if (&encoding == &lines.stored_encoding()) {
-    WriteStoredLines(lines, out);
-  } else {
-    WriteConvertedLines(lines, encoding, out);
+  if (file.needs_room()) {
+    // Rare enough (written in place) that learning the size by a pass of
+    // its own costs nothing that matters.
+    OutputBuffer counter(nullptr);
+    WriteContent(lines, encoding, counter);
+    file.MakeRoom(counter.delivered());
   }
-  out.Flush();
+  OutputBuffer out(&file);
+  WriteContent(lines, encoding, out);
   file.Seal();
-  // The last step before the output takes its place: the loaded file may
-  // have changed while it was written out from.
+  // The last step before the output takes its place, once the content is
+  // flushed and has its permissions: the loaded file may have changed while
+  // it was written out from, and a change until here is told, not lost.
   lines.ReleaseFileView();
   file.PutInPlace();
 }

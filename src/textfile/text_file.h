@@ -24,16 +24,26 @@ void LoadTextFile(LineList& lines, const std::string& path);
 void LoadTextBytes(LineList& lines, FileBytes bytes,
                    const TextEncoding& unmarked = SystemCodePage());
 
+/// Whether a save may go to any file, or must go over the very file that
+/// the lines were loaded from.
+enum class SaveTarget { kAnyFile, kTheLoadedFile };
+
 /// Writes `lines` to `path` in the remembered encoding (the system code page
 /// when there is none), preceded by its byte-order mark and with CR LF after
 /// every line. Raises EFCreateError or EWriteError, and EReadError when the
 /// file that the lines were loaded from changed before the output took its
-/// place (its content may then be part old and part new).
+/// place (its content may then be part old and part new). With
+/// SaveTarget::kTheLoadedFile, `path` must lead to the loaded file from the
+/// start of the save until the output takes its place, or EReadError is
+/// raised and nothing written: another file put at its name since the load
+/// (renamed over it, or a link) is not overwritten with the loaded file's
+/// content.
 ///
 /// A file that is viewed cannot be replaced on every platform, so the list
 /// lets go of its view of the loaded file before the output takes its
 /// place (LineList::ReleaseFileView): such a list holds no lines after the
 /// save. A list whose text is its own is left unchanged.
-void SaveTextFile(LineList& lines, const std::string& path);
+void SaveTextFile(LineList& lines, const std::string& path,
+                  SaveTarget target = SaveTarget::kAnyFile);
 
 }  // namespace ncrewrite

@@ -38,4 +38,5 @@ mkdir "$work/part.tap"
 check 1 EFCreateError
 rmdir "$work/part.tap"
 head -c 200000 /dev/zero | tr '\0' 'x' >"$work/part.nc"
-( trap '' XFSZ; ulimit -f 64; check 1 EWriteError )
+# SIGXFSZ at its default, as a shell leaves it: the program must cope itself.
+( ulimit -f 64; check 1 EWriteError )
