@@ -11,12 +11,21 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 mkdir -p "$WINEPREFIX"
 (
-  # Two tests that start at once must not both make the prefix.
+  # Two tests that start at once must not both make the prefix, nor both
+  # start the wineserver.
   flock 9
   if [ ! -e "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
   fi
+  # A wineserver started now (status 0; 2 when one runs) has no services
+  # yet. The first program started would start them, and they would keep
+  # its standard output and error open until the server ends, a minute
+  # later: whoever reads them (test discovery, a test) would wait that
+  # long. So they are started here by a program whose streams go nowhere.
+  # Neither may inherit the lock.
+  if wineserver -p60 >/dev/null 2>&1 9>&-; then
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$WINEPREFIX.lock"
-wineserver -p60 >/dev/null 2>&1 || true
 exec wine "$@"
