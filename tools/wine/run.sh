@@ -14,9 +14,16 @@ mkdir -p "$WINEPREFIX"
   # Two tests that start at once must not both make the prefix.
   flock 9
   if [ ! -e "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wineserver -w
   fi
+  # A fresh wineserver (status 0; 2 when one runs) starts Wine's services
+  # with the first program, and they inherit its standard error: started by
+  # a test, they would keep the test's output pipe open, and its runner
+  # waiting, for as long as the server lives. A program of no consequence
+  # starts them with nothing open, not even the lock.
+  if wineserver -p60 </dev/null >/dev/null 2>&1 9>&-; then
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
+  fi
 ) 9>"$WINEPREFIX.lock"
-wineserver -p60 >/dev/null 2>&1 || true
 exec wine "$@"
