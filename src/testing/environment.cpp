@@ -1,7 +1,6 @@
 #include "testing/environment.h"
 
 #include <algorithm>
-#include <cstdlib>
 
 namespace ncrewrite::testing {
 
@@ -23,8 +22,7 @@ void EnvironmentOverride::Save(const std::string& name) {
   const bool saved = std::any_of(saved_.begin(), saved_.end(),
                                  [&](const auto& entry) { return entry.first == name; });
   if (saved) return;  // the value from before the first change is the one to give back
-  const char* const value = std::getenv(name.c_str());
-  saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  saved_.emplace_back(name, EnvironmentValue(name));
 }
 
 }  // namespace ncrewrite::testing

@@ -10,8 +10,13 @@
 
 namespace ncrewrite::testing {
 
-/// Sets `name` to `value`, or removes it when there is no `value`.
+/// Sets `name` to `value`, or removes it when there is no `value`, for this
+/// process and the programs it starts.
 void ChangeEnvironment(const std::string& name, const std::optional<std::string>& value);
+
+/// The value of `name` in this process's environment, or nothing when it is
+/// not set.
+std::optional<std::string> EnvironmentValue(const std::string& name);
 
 /// Sets and removes environment variables, and gives each one back the value
 /// it had before (or removes it again) when the object goes.

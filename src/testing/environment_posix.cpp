@@ -12,4 +12,9 @@ void ChangeEnvironment(const std::string& name, const std::optional<std::string>
   if (result != 0) throw std::runtime_error("cannot change the environment variable " + name);
 }
 
+std::optional<std::string> EnvironmentValue(const std::string& name) {
+  const char* const value = ::getenv(name.c_str());
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
 }  // namespace ncrewrite::testing

@@ -26,6 +26,8 @@ void RaiseDecodingFailure() {
                "Keine Zuordnung für Unicode-Zeichen in der Multibyte-Zielcodeseite vorhanden");
 }
 
+void RaiseCodePageFailure() { RaiseFailure(failure_kind::kEncodingError, "Ungültige Codeseite"); }
+
 std::string TrimSystemText(std::string text) {
   while (!text.empty() &&
          (static_cast<unsigned char>(text.back()) <= 0x20 || text.back() == '.')) {

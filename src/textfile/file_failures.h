@@ -19,6 +19,9 @@ namespace ncrewrite {
 /// Raises EEncodingError: the bytes cannot be decoded.
 [[noreturn]] void RaiseDecodingFailure();
 
+/// Raises EEncodingError: the platform does not know the code page.
+[[noreturn]] void RaiseCodePageFailure();
+
 /// Removes every character up to U+0020 and every full stop from the end of
 /// a system message, one after the other.
 std::string TrimSystemText(std::string text);

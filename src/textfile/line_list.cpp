@@ -64,18 +64,19 @@ FileBytes CopyToBytes(std::string_view text) {
 
 }  // namespace
 
-LineList::LineList() : stored_(&SystemCodePage()) {}
+LineList::LineList() : stored_(&StoredEncodingOf(SystemCodePage())) {}
 
 LineList LineList::FromLines(const TextEncoding& encoding,
                              const std::vector<std::u16string>& lines) {
+  const TextEncoding& stored = StoredEncodingOf(encoding);
   std::string text;
   for (const std::u16string& line : lines) {
-    text += EncodeText(encoding, line);
-    text += EncodeText(encoding, u"\r\n");
+    text += EncodeText(stored, line);
+    text += EncodeText(stored, u"\r\n");
   }
   LineList list;
   list.set_remembered_encoding(encoding);
-  list.AssignText(encoding, CopyToBytes(text), 0, text.size());
+  list.AssignText(stored, CopyToBytes(text), 0, text.size());
   return list;
 }
 
@@ -97,13 +98,17 @@ std::vector<std::u16string> LineList::DecodedLines() const {
   });
 }
 
-void LineList::ApplyEdits() {
-  if (!has_edits()) return;
-  std::string text = WithUnits(stored_->units, [this]<typename Units>(Units) {
+std::string LineList::JoinedText() const {
+  return WithUnits(stored_->units, [this]<typename Units>(Units) {
     StoredTextBuilder builder(*stored_);
     WriteLines<Units>(builder);
     return std::move(builder.text());
   });
+}
+
+void LineList::ApplyEdits() {
+  if (!has_edits()) return;
+  const std::string text = JoinedText();
   AssignText(*stored_, CopyToBytes(text), 0, text.size());
 }
 

@@ -28,8 +28,8 @@ class LineList {
   /// An empty list with no remembered encoding.
   LineList();
 
-  /// A list of `lines`, stored in `encoding`, which is also its remembered
-  /// encoding. The lines must not contain CR or LF.
+  /// A list of `lines` with `encoding` as its remembered encoding, stored in
+  /// StoredEncodingOf(`encoding`). The lines must not contain CR or LF.
   static LineList FromLines(const TextEncoding& encoding,
                             const std::vector<std::u16string>& lines);
 
@@ -44,6 +44,10 @@ class LineList {
 
   /// Every line as text. For inspection and tests; not for large files.
   std::vector<std::u16string> DecodedLines() const;
+
+  /// The current lines as stored text, each followed by CR LF, in one
+  /// piece.
+  std::string JoinedText() const;
 
   /// The encoding that the stored text and replacement texts are in.
   const TextEncoding& stored_encoding() const noexcept { return *stored_; }

@@ -147,6 +147,10 @@ const TextEncoding& Windows1252Encoding() {
   return encoding;
 }
 
+const TextEncoding& StoredEncodingOf(const TextEncoding& encoding) {
+  return encoding.keeps_bytes ? encoding : Utf16LeEncoding();
+}
+
 std::u16string DecodeText(const TextEncoding& encoding, std::string_view bytes) {
   switch (encoding.kind) {
     case TextEncoding::Kind::kUtf8:
@@ -155,6 +159,8 @@ std::u16string DecodeText(const TextEncoding& encoding, std::string_view bytes) 
       return DecodeUtf16(bytes, true);
     case TextEncoding::Kind::kUtf16Be:
       return DecodeUtf16(bytes, false);
+    case TextEncoding::Kind::kCodePage:
+      return encoding.decode(encoding.code_page, bytes);
     case TextEncoding::Kind::kSingleByte:
       break;
   }
@@ -173,6 +179,8 @@ std::string EncodeText(const TextEncoding& encoding, std::u16string_view text) {
       return EncodeUtf16(text, true);
     case TextEncoding::Kind::kUtf16Be:
       return EncodeUtf16(text, false);
+    case TextEncoding::Kind::kCodePage:
+      return encoding.encode(encoding.code_page, text);
     case TextEncoding::Kind::kSingleByte:
       break;
   }

@@ -12,11 +12,22 @@
 namespace ncrewrite {
 namespace {
 
-const TextEncoding& DetectEncoding(std::string_view bytes) {
+const TextEncoding& DetectEncoding(std::string_view bytes, const TextEncoding& unmarked) {
   for (const TextEncoding* marked : {&Utf8Encoding(), &Utf16LeEncoding(), &Utf16BeEncoding()}) {
     if (bytes.starts_with(marked->byte_order_mark)) return *marked;
   }
-  return SystemCodePage();
+  return unmarked;
+}
+
+/// `text` as the bytes of UTF-16LE, for a list to keep.
+FileBytes Utf16LeBytes(std::u16string_view text) {
+  const std::size_t size = 2 * text.size();
+  auto bytes = std::make_unique_for_overwrite<char[]>(size);
+  for (std::size_t k = 0; k < text.size(); ++k) {
+    bytes[2 * k] = static_cast<char>(text[k] & 0xFF);
+    bytes[2 * k + 1] = static_cast<char>(text[k] >> 8);
+  }
+  return FileBytes(std::move(bytes), size);
 }
 
 /// Gathers output in large pieces: long stretches of the loaded text go to
@@ -160,15 +171,12 @@ void WriteStoredLines(const LineList& lines, OutputBuffer& out) {
   });
 }
 
-/// The rare case of a list stored in another encoding than it is saved in
-/// (its last load failed to decode): each line is converted.
+/// A list stored in another encoding than it is saved in: one loaded in a
+/// code page whose bytes it does not keep, or one whose last load failed to
+/// decode. The whole text is converted in one piece.
 void WriteConvertedLines(const LineList& lines, const TextEncoding& encoding,
                          OutputBuffer& out) {
-  const std::string line_break = EncodeText(encoding, u"\r\n");
-  for (const std::u16string& line : lines.DecodedLines()) {
-    out.Put(EncodeText(encoding, line));
-    out.Put(line_break);
-  }
+  out.Put(EncodeText(encoding, DecodeText(lines.stored_encoding(), lines.JoinedText())));
 }
 
 }  // namespace
@@ -177,12 +185,21 @@ void LoadTextFile(LineList& lines, const std::string& path) {
   LoadTextBytes(lines, ViewWholeFile(path));
 }
 
-void LoadTextBytes(LineList& lines, FileBytes file) {
+void LoadTextBytes(LineList& lines, FileBytes file, const TextEncoding& unmarked) {
   const std::string_view bytes(file.data(), static_cast<std::size_t>(file.size()));
-  const TextEncoding& encoding = DetectEncoding(bytes);
+  const TextEncoding& encoding = DetectEncoding(bytes, unmarked);
   lines.set_remembered_encoding(encoding);
   const std::uint64_t begin = encoding.byte_order_mark.size();
   std::uint64_t end = file.size();
+  if (!encoding.keeps_bytes) {
+    // Its bytes cannot be walked as lines: the whole text is decoded, which
+    // never fails, and kept as UTF-16LE.
+    FileBytes text =
+        Utf16LeBytes(DecodeText(encoding, bytes.substr(static_cast<std::size_t>(begin))));
+    const std::uint64_t size = text.size();
+    lines.AssignText(StoredEncodingOf(encoding), std::move(text), 0, size);
+    return;
+  }
   if (encoding.units != UnitFormat::kByte) {
     if (end - begin == 1) RaiseDecodingFailure();
     end -= (end - begin) % 2;  // an odd last byte is no code unit

@@ -17,9 +17,12 @@ namespace ncrewrite {
 void LoadTextFile(LineList& lines, const std::string& path);
 
 /// Replaces the lines of `lines` by those of `bytes`, a whole loaded file,
-/// as LoadTextFile does with the bytes that it loads. For loading by other
-/// means than the platform's choice, such as a test of both ways.
-void LoadTextBytes(LineList& lines, FileBytes bytes);
+/// as LoadTextFile does with the bytes that it loads, with `unmarked` as the
+/// encoding of a file without a byte-order mark. For loading by other means
+/// than the platform's choice, such as a test of both ways, or in another
+/// code page than the system's.
+void LoadTextBytes(LineList& lines, FileBytes bytes,
+                   const TextEncoding& unmarked = SystemCodePage());
 
 /// Writes `lines` to `path` in the remembered encoding (the system code page
 /// when there is none), preceded by its byte-order mark and with CR LF after
