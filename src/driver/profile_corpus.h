@@ -96,7 +96,9 @@ inline std::vector<ProfileCorpusCase> ProfileCorpus() {
       {"long-2048.ini", zeros, 0},
       {"long-5000.ini", zeros, 0},
       {"long-quoted-2046.ini", zeros.substr(2) + u"1", 1},
-      {"long-quoted-2047.ini", zeros.substr(1), 0},  // the closing quote stays, the 1 goes
+      // The cut takes the closing quote, and the character dropped in its
+      // place is the 1.
+      {"long-quoted-2047.ini", zeros.substr(1), 0},
       {"long-quoted-2048.ini", zeros, 0},
   };
 }

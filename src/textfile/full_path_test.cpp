@@ -27,7 +27,6 @@ std::string Under(const std::string& base, std::string relative) {
   for (char& c : relative) {
     if (c == '/') c = static_cast<char>(fs::path::preferred_separator);
   }
-  if (relative.empty()) return base;
   const bool ends_in_separator = base.back() == static_cast<char>(fs::path::preferred_separator);
   return ends_in_separator ? base + relative
                            : base + static_cast<char>(fs::path::preferred_separator) + relative;
