@@ -38,7 +38,9 @@ std::u16string ValueText(std::u16string_view value) {
   value.remove_prefix(1);
   // The closing quote is dropped as the last character of what was copied,
   // so from a text too long by one the character before it goes instead.
-  if (value.size() > kMaxSettingsValue + 1) return std::u16string(value.substr(0, kMaxSettingsValue));
+  if (value.size() > kMaxSettingsValue + 1) {
+    return std::u16string(value.substr(0, kMaxSettingsValue));
+  }
   value = value.substr(0, std::min(value.size(), kMaxSettingsValue));
   value.remove_suffix(1);
   return std::u16string(value);
