@@ -15,6 +15,7 @@ sudo=""
 installed_here=""
 cleanup() {
   if [ -n "$installed_here" ]; then $sudo dpkg -r ncrewrite >/dev/null 2>&1 || true; fi
+  if [ -d "$work/wine-prefix" ]; then WINEPREFIX=$work/wine-prefix wineserver -k 2>/dev/null || true; fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -96,9 +97,11 @@ if [ ${#placeholders[@]} -gt 0 ]; then
        "still placeholders: ${placeholders[*]}"
   exit 0
 fi
-# Without a display, as in CI: a failure report would not wait for OK.
+# In a Wine prefix of its own, made now and ended with the check, and
+# without a display, as in CI: a failure report would not wait for OK.
 run_exe() {
-  (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY "$root/tools/wine/run.sh" "$folder/ncrewrite.exe" "$@")
+  (cd "$work" && env -u DISPLAY -u WAYLAND_DISPLAY NCREWRITE_WINEPREFIX="$work/wine-prefix" \
+    "$root/tools/wine/run.sh" "$folder/ncrewrite.exe" "$@")
 }
 cp "$work/sample.nc" "$work/jobs/part.nc"
 run_exe "$work/jobs/part.nc" || fail "ncrewrite.exe ended with status $? on a sample program"
