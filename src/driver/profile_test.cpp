@@ -2,53 +2,73 @@
 
 #include <gtest/gtest.h>
 
+#include "textfile/text_encoding.h"
+
 namespace ncrewrite {
 namespace {
 
-TEST(FindProfileValue, ReadsLikeTheWindowsProfileReader) {
+using namespace std::string_view_literals;
+
+// The files that these rules come from, each checked against Windows' own
+// reader, are in profile_corpus/ (profile_corpus_test.cpp), long values
+// included; the cases here show the rules on other names than [common] test.
+TEST(FindProfileValue, FindsAnyKeyByTheRulesOfWindows) {
   struct Case {
     const char* name;
     std::u16string_view content;
+    std::u16string_view section;
+    std::u16string_view key;
     std::u16string_view expected;
   };
   const Case cases[] = {
-      {"plain", u"[common]\r\ntest=1\r\n", u"1"},
-      {"LF and CR line ends", u"[other]\nx=2\r[common]\rtest=3", u"3"},
-      {"names ignore case and blanks", u" [ COMMON ] \n  Test  =4", u"4"},
-      {"text after ] ignored", u"[common] trailing words\ntest=5", u"5"},
-      {"value blanks trimmed", u"[common]\ntest= \t 6 \t", u"6"},
-      {"double quotes removed", u"[common]\ntest=\" 7 \"", u" 7 "},
-      {"single quotes removed", u"[common]\ntest='8'", u"8"},
-      {"unmatched quotes kept", u"[common]\ntest=\"9'", u"\"9'"},
-      {"one pair only", u"[common]\ntest=\"\"1\"\"", u"\"1\""},
-      {"first key wins", u"[common]\ntest=1\ntest=2", u"1"},
-      {"later same section ignored", u"[common]\nother=1\n[x]\n[common]\ntest=2", u""},
-      {"no comment syntax", u"[common]\n;test=1\ntest=1 ; note", u"1 ; note"},
-      {"key named with semicolon", u"[common]\n;test=1", u""},
-      {"key in another section", u"[other]\ntest=1", u""},
-      {"key before any section", u"test=1\n[common]", u""},
-      {"missing section", u"", u""},
-      {"empty value", u"[common]\ntest=", u""},
-      {"equals in value", u"[common]\ntest=a=b", u"a=b"},
+      {"other names", u"[a]\nk=1\n[Tool Table]\nT 1 = D6\n", u"tool table", u"t 1", u"D6"},
+      {"wanted names lose their blanks", u"[a]\nk=1", u" a\t", u"\vk ", u"1"},
+      {"only ASCII letters fold", u"[\u00c4]\n\u00e4=1\nK=2", u"\u00c4", u"\u00c4", u""},
+      {"ASCII folds", u"[\u00c4]\n\u00e4=1\nK=2", u"\u00c4", u"k", u"2"},
+      {"last ] ends the name", u"[a] [b]\nk=1\n[a] [b]]\nk=2", u"a] [b", u"k", u"1"},
+      {"a name cut at NUL", u"[a\0x]\nk\0y=1"sv, u"a", u"k", u"1"},
+      {"an empty name", u"[]\n=1\nk=2", u"", u"", u"1"},
+      {"[ alone starts nothing", u"[a]\n[\nk=1", u"a", u"k", u"1"},
+      {"key without value stops the search", u"[a]\nk\nk=1", u"a", u"k", u""},
+      {"later section ignored", u"[a]\nj=1\n[a]\nk=1", u"a", u"k", u""},
+      {"values end at NUL before quotes go", u"[a]\nk='1'\0'"sv, u"a", u"k", u"1"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(FindProfileValue(c.content, u"common", u"test"), c.expected) << c.name;
+    EXPECT_EQ(FindProfileValue(c.content, c.section, c.key), c.expected) << c.name;
   }
 }
 
-TEST(FindProfileValue, CutsLongValues) {
-  const std::u16string value(3000, u'7');
-  EXPECT_EQ(FindProfileValue(u"[common]\ntest=" + value, u"common", u"test"),
-            value.substr(0, kMaxSettingsValue));
+TEST(DecodeProfile, FollowsTheByteOrderMarkElseTheSystemCodePage) {
+  EXPECT_EQ(DecodeProfile("\xEF\xBB\xBF\xC3\xA4", Windows1252Encoding()), u"\u00e4");
+  EXPECT_EQ(DecodeProfile("\xFF\xFE" "a\0b"sv, Windows1252Encoding()), u"a");
+  EXPECT_EQ(DecodeProfile("\xFE\xFF\0a"sv, Windows1252Encoding()), u"a");
+  EXPECT_EQ(DecodeProfile("\xE4\x80", Windows1252Encoding()), u"\u00e4\u20ac");
+  EXPECT_EQ(DecodeProfile("\xEF\xBB\xBF\xFF" "1", Windows1252Encoding()), u"\uFFFD" "1");
 }
 
-TEST(DecodeProfile, FollowsTheByteOrderMark) {
-  using namespace std::string_view_literals;
-  EXPECT_EQ(DecodeProfile("\xEF\xBB\xBF\xC3\xA4"), u"ä");
-  EXPECT_EQ(DecodeProfile("\xFF\xFE" "a\0"sv), u"a");
-  EXPECT_EQ(DecodeProfile("\xFE\xFF\0a"sv), u"a");
-  EXPECT_EQ(DecodeProfile("\xE4\x80"), u"ä€");
-  EXPECT_EQ(DecodeProfile("\xEF\xBB\xBF\xFF"), u"");
+TEST(DecodeUtf8Leniently, ReplacesWhatBreaksOffAsWindowsDoes) {
+  struct Case {
+    std::string_view bytes;
+    std::u16string_view expected;
+  };
+  const Case cases[] = {
+      {"a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80", u"a\u00e4\u20ac\U0001F600"},
+      {"\xED\x9F\xBF\xEE\x80\x80\xF4\x8F\xBF\xBF", u"\uD7FF\uE000\U0010FFFF"},
+      {"\x80|\xBF", u"\uFFFD|\uFFFD"},               // continuation bytes alone
+      {"\xC0\xAF|\xC1\xBF", u"\uFFFD\uFFFD|\uFFFD\uFFFD"},  // leads of nothing
+      {"\xF5\x80|\xFF", u"\uFFFD\uFFFD|\uFFFD"},
+      {"\xE0\x80\x80|\xE0\x9F\xBF", u"\uFFFD\uFFFD|\uFFFD\uFFFD"},  // overlong: two bytes go
+      {"\xF0\x8F\xBF\xBF", u"\uFFFD\uFFFD\uFFFD"},
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD"},             // a surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD"},    // above U+10FFFF
+      {"\xE2\x82x|\xF0\x9F\x98x", u"\uFFFDx|\uFFFDx"},  // broken off by a byte that stays
+      {"\xE2\x82\r\n", u"\uFFFD\r\n"},
+      {"1\xE2x", u"1\uFFFD"},                        // cut off by the end: the rest goes
+      {"1\xF0\x9F\x98", u"1\uFFFD"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DecodeUtf8Leniently(c.bytes), c.expected) << ::testing::PrintToString(c.bytes);
+  }
 }
 
 }  // namespace

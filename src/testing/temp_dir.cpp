@@ -10,6 +10,15 @@
 
 namespace ncrewrite::testing {
 
+std::filesystem::path PathOf(std::string_view text) {
+  return std::filesystem::path(std::u8string(text.begin(), text.end()));
+}
+
+std::string TextOf(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 TempDir::TempDir() {
   // create_directory makes a directory only where none is, so a name that
   // another process took in the meantime is never shared: try the next one.
@@ -44,13 +53,13 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::string& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out.flush()) throw std::runtime_error("cannot write " + path);
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(PathOf(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -58,7 +67,7 @@ std::string ReadFile(const std::string& path) {
 std::vector<std::string> DirectoryEntries(const std::filesystem::path& directory) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(entry.path().filename().string());
+    names.push_back(TextOf(entry.path().filename()));
   }
   std::sort(names.begin(), names.end());
   return names;

@@ -9,6 +9,13 @@
 
 namespace ncrewrite::testing {
 
+/// The path that the UTF-8 text `text` names. (A std::string alone is taken
+/// in the system's narrow encoding, which on Windows is not UTF-8.)
+std::filesystem::path PathOf(std::string_view text);
+
+/// The UTF-8 text of `path`.
+std::string TextOf(const std::filesystem::path& path);
+
 /// A fresh directory under the system's temporary directory, removed with
 /// everything in it when the object goes.
 class TempDir {
@@ -19,17 +26,18 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  /// The path of `name` inside the directory, as a string.
-  std::string File(std::string_view name) const { return (path_ / name).string(); }
+  /// The path of `name` inside the directory, as UTF-8 text.
+  std::string File(std::string_view name) const { return TextOf(path_ / PathOf(name)); }
 
  private:
   std::filesystem::path path_;
 };
 
+/// Writes or reads the whole file at the UTF-8 path `path`.
 void WriteFile(const std::string& path, std::string_view bytes);
 std::string ReadFile(const std::string& path);
 
-/// The names in `directory`, sorted.
+/// The names in `directory`, as UTF-8 text, sorted.
 std::vector<std::string> DirectoryEntries(const std::filesystem::path& directory);
 
 }  // namespace ncrewrite::testing

@@ -3,7 +3,8 @@
 # made on first use: NCREWRITE_WINEPREFIX, or build/wine-prefix in the
 # source tree. Wine's own diagnostics stay off standard error, which the
 # tests read. A wineserver is kept alive between runs, so that each start
-# costs milliseconds instead of half a second.
+# costs milliseconds instead of half a second: for NCREWRITE_WINESERVER_SECONDS
+# (60) after the last program ends; ./test.sh ends it itself.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX=${NCREWRITE_WINEPREFIX:-$here/../../build/wine-prefix}
@@ -13,10 +14,18 @@ mkdir -p "$WINEPREFIX"
 (
   # Two tests that start at once must not both make the prefix.
   flock 9
+  # Status 0: this started the server; 2: one runs already.
+  started=0
+  wineserver -p"${NCREWRITE_WINESERVER_SECONDS:-60}" </dev/null >/dev/null 2>&1 9>&- && started=1
+  # The first program of a fresh server starts Wine's services, and they
+  # inherit its standard error and open files: started by a test, they would
+  # keep the test's output pipe open, and its runner waiting, and this lock
+  # held, for as long as the server lives. Making the prefix, or a program
+  # of no consequence, starts them here with nothing open.
   if [ ! -e "$WINEPREFIX/system.reg" ]; then
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    wineboot -i </dev/null >/dev/null 2>&1 9>&-
+  elif [ "$started" = 1 ]; then
+    wine cmd.exe /c exit </dev/null >/dev/null 2>&1 9>&- || true
   fi
 ) 9>"$WINEPREFIX.lock"
-wineserver -p60 >/dev/null 2>&1 || true
 exec wine "$@"
