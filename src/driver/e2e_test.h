@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -198,12 +199,17 @@ inline std::string LargeProgram(std::size_t size) {
   return program;
 }
 
-/// What a save left in `directory` besides the program files part.nc and
-/// part.tap: temp files, which no run that ends by itself leaves behind.
-inline std::vector<std::string> Leftovers(const std::filesystem::path& directory) {
+/// What a save left in `directory` besides the files that belong there
+/// (the program files part.nc and part.tap unless told otherwise): temp
+/// files, which no run that ends by itself leaves behind.
+inline std::vector<std::string> Leftovers(const std::filesystem::path& directory,
+                                          const std::vector<std::string>& belonging = {
+                                              "part.nc", "part.tap"}) {
   std::vector<std::string> names;
   for (const std::string& name : testing::DirectoryEntries(directory)) {
-    if (name != "part.nc" && name != "part.tap") names.push_back(name);
+    if (std::find(belonging.begin(), belonging.end(), name) == belonging.end()) {
+      names.push_back(name);
+    }
   }
   return names;
 }
