@@ -433,19 +433,22 @@ std::string RandomSuffix() {
 /// by this user alone and owned as it is. Gives 0 with `file` open, or the
 /// error with nothing left behind.
 int MakeTempFile(const std::wstring& path, const FileHandle& existing, FileHandle& file) {
+  // Delete access stays with the handle whatever rules the file gets; others
+  // may delete it too, so that the rename can open it.
+  DWORD access = GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL;
+  // A new output gets what any new file in its directory gets, and asks for
+  // no more than such a file allows; one that replaces a file gets its
+  // owner and rules too.
   OwnerOnlySecurity owner_only;
   SECURITY_ATTRIBUTES* security = nullptr;
-  // A new output gets what any new file in its directory gets.
   if (existing.is_open()) {
     if (owner_only.error() != 0) return owner_only.error();
     security = owner_only.attributes();
+    access |= WRITE_DAC | WRITE_OWNER;
   }
-  // Delete access stays with the handle whatever rules the file gets; others
-  // may delete it too, so that the rename can open it.
   FileHandle created;
-  if (const int error = OpenName(
-          path, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-          FILE_SHARE_DELETE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, created, security)) {
+  if (const int error = OpenName(path, access, FILE_SHARE_DELETE, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, created, security)) {
     return error;
   }
   if (existing.is_open()) {
