@@ -2,10 +2,8 @@
 
 namespace ncrewrite {
 
-std::string ReplaceExtension(std::string_view path, std::string_view extension,
-                             PathStyle style) {
-  const std::string_view stops = style == PathStyle::kPosix ? ".\\:/" : ".\\:";
-  const std::size_t found = path.find_last_of(stops);
+std::string ReplaceExtension(std::string_view path, std::string_view extension) {
+  const std::size_t found = path.find_last_of(".\\/:");
   const bool has_extension = found != std::string_view::npos && path[found] == '.';
   std::string result(has_extension ? path.substr(0, found) : path);
   result += extension;

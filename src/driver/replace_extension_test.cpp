@@ -10,7 +10,7 @@ struct Case {
   std::string_view expected;
 };
 
-TEST(ReplaceExtension, WindowsPaths) {
+TEST(ReplaceExtension, ReplacesOnlyTheExtensionOfTheFileName) {
   const Case cases[] = {
       {R"(C:\jobs\part.nc)", R"(C:\jobs\part.tap)"},
       {R"(C:\jobs\part)", R"(C:\jobs\part.tap)"},
@@ -18,19 +18,18 @@ TEST(ReplaceExtension, WindowsPaths) {
       {R"(C:\jobs\part.tar.nc)", R"(C:\jobs\part.tar.tap)"},
       {R"(C:\jobs\part.)", R"(C:\jobs\part.tap)"},
       {R"(C:part.nc)", R"(C:part.tap)"},
+      {R"(C:part)", R"(C:part.tap)"},
       {R"(.nc)", R"(.tap)"},
-      {R"(C:/jobs.old/part)", R"(C:/jobs.tap)"},
+      {R"(C:\jobs\.nc)", R"(C:\jobs\.tap)"},
       {R"(C:\jobs\part.tap)", R"(C:\jobs\part.tap)"},
       {R"(C:\tools\rewrite.exe)", R"(C:\tools\rewrite.tap)"},
+      {R"(\\server\jobs.old\part)", R"(\\server\jobs.old\part.tap)"},
       {"", ".tap"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ReplaceExtension(c.path, ".tap", PathStyle::kWindows), c.expected) << c.path;
-  }
-}
-
-TEST(ReplaceExtension, PosixPathsNeverTakeADottedDirectoryForTheExtension) {
-  const Case cases[] = {
+      // '/' separates directories as '\' does, on Windows as elsewhere.
+      {"C:/jobs.old/part", "C:/jobs.old/part.tap"},
+      {"C:/jobs/part.nc", "C:/jobs/part.tap"},
+      {R"(C:\jobs.old/part)", R"(C:\jobs.old/part.tap)"},
+      {R"(C:/jobs.old\part)", R"(C:/jobs.old\part.tap)"},
       {"/jobs/part.nc", "/jobs/part.tap"},
       {"/jobs/part", "/jobs/part.tap"},
       {"/jobs.old/part", "/jobs.old/part.tap"},
@@ -38,12 +37,13 @@ TEST(ReplaceExtension, PosixPathsNeverTakeADottedDirectoryForTheExtension) {
       {"/jobs/part.", "/jobs/part.tap"},
       {"part.nc", "part.tap"},
       {"/jobs/.nc", "/jobs/.tap"},
-      {"/jobs/part.tap", "/jobs/part.tap"},
       {"/opt/tools/ncrewrite", "/opt/tools/ncrewrite.tap"},
+      {"jobs.old/", "jobs.old/.tap"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ReplaceExtension(c.path, ".tap", PathStyle::kPosix), c.expected) << c.path;
+    EXPECT_EQ(ReplaceExtension(c.path, ".tap"), c.expected) << c.path;
   }
+  EXPECT_EQ(ReplaceExtension(R"(C:\tools\rewrite.exe)", ".ini"), R"(C:\tools\rewrite.ini)");
 }
 
 }  // namespace

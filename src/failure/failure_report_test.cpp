@@ -10,8 +10,9 @@
 namespace ncrewrite {
 namespace {
 
-// The tests run in ncrewrite_tests, so that is the module of its own code.
-constexpr const char* kTestModule = "ncrewrite_tests";
+// The tests run in ncrewrite_tests, so that is the module of its own code
+// (with the extension that the platform gives programs).
+constexpr const char* kTestModule = NCREWRITE_TESTS_FILE_NAME;
 
 std::string ReportLine1(std::string_view kind, std::string_view module, std::string_view offset) {
   return "Exception " + std::string(kind) + " in Modul " + std::string(module) + " bei " +

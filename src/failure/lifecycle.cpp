@@ -11,6 +11,7 @@
 #include "failure/failure_report.h"
 #include "failure/memory_ledger.h"
 #include "failure/message_box.h"
+#include "failure/process_exit.h"
 #include "failure/stored_texts.h"
 
 namespace ncrewrite {
@@ -110,7 +111,8 @@ void CloseMemoryBookkeeping() noexcept {
   const MemoryLedger& ledger = GlobalMemoryLedger();
   if (!state.leak_report_switch || ledger.blocks_in_use() == 0) return;
   static std::array<char, 8192> text;
-  PresentBox("Unexpected Memory Leak", ledger.FormatLeakReport(text), BoxIcon::kError);
+  PresentBox("Unexpected Memory Leak", ledger.FormatLeakReport(text), BoxIcon::kError,
+             BoxText::kAscii);
 }
 
 }  // namespace
@@ -136,7 +138,7 @@ void ReportFailure(Failure failure) {
 void ReportRuntimeError(int number, std::uint64_t address) {
   state.exit_status = number;
   const RuntimeErrorText text = FormatRuntimeErrorReport(number, address);
-  PresentBox("Error", text.view(), BoxIcon::kNone);
+  PresentBox("Error", text.view(), BoxIcon::kNone, BoxText::kAscii);
   EndProcess();
 }
 
@@ -146,11 +148,11 @@ void EndProcess() {
   state.phase = Phase::kShutdown;
   UnderTopLevelHandler(ReleaseStartUp);
   CloseMemoryBookkeeping();
-  std::exit(state.exit_status);
+  ExitWithStatus(state.exit_status);
 }
 
 void ShowErrorBox(std::string_view caption, std::string_view text) noexcept {
-  PresentBox(caption, text, BoxIcon::kError);
+  PresentBox(caption, text, BoxIcon::kError, BoxText::kUnicode);
 }
 
 void OnMemoryExhausted(std::uint64_t address) {

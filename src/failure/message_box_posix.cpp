@@ -72,28 +72,8 @@ std::size_t PlainLines(std::string_view text, char* out, std::size_t room,
   return length;
 }
 
-void WriteToStandardError(std::string_view caption, std::string_view text) noexcept {
-  WriteAll(STDERR_FILENO, caption.data(), caption.size());
-  WriteAll(STDERR_FILENO, "\n", 1);
-  // In pieces, so that a text of any length goes out without memory.
-  char piece[512];
-  std::size_t length = 0;
-  char last = '\n';
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    char c = text[i];
-    if (c == '\r') {
-      if (i + 1 < text.size() && text[i + 1] == '\n') continue;
-      c = '\n';
-    }
-    if (length == sizeof piece) {
-      WriteAll(STDERR_FILENO, piece, length);
-      length = 0;
-    }
-    piece[length++] = c;
-    last = c;
-  }
-  WriteAll(STDERR_FILENO, piece, length);
-  if (last != '\n' || text.empty()) WriteAll(STDERR_FILENO, "\n", 1);
+void WriteToStandardError(const char* data, std::size_t size) noexcept {
+  WriteAll(STDERR_FILENO, data, size);
 }
 
 bool HasGraphicalSession() noexcept {
@@ -192,8 +172,9 @@ void ShowDialog(std::string_view caption, std::string_view text, BoxIcon icon) n
 
 }  // namespace
 
-void PresentBox(std::string_view caption, std::string_view text, BoxIcon icon) noexcept {
-  WriteToStandardError(caption, text);
+// The text's kind makes no difference here: every text goes out as UTF-8.
+void PresentBox(std::string_view caption, std::string_view text, BoxIcon icon, BoxText) noexcept {
+  WriteBoxLines(caption, text, WriteToStandardError);
   if (!HasGraphicalSession()) return;
   ShowDialog(caption, text, icon);
 }

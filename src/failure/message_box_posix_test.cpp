@@ -73,7 +73,7 @@ class MessageBoxTest : public ::testing::Test {
   /// Presents the box and returns what went to standard error.
   std::string Present(BoxIcon icon) {
     ::testing::internal::CaptureStderr();
-    PresentBox(kCaption, kText, icon);
+    PresentBox(kCaption, kText, icon, BoxText::kUnicode);
     return ::testing::internal::GetCapturedStderr();
   }
 

@@ -13,6 +13,7 @@
 // below, and nothing in portable code assumes a length limit: a Windows
 // twin that needs the "\\?\" form for a long path adds it there.
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,14 @@ std::string Wtf8FromUtf16(std::u16string_view units);
 /// The code units of the WTF-8 text `text`. A byte that begins no
 /// well-formed sequence, which Wtf8FromUtf16 never makes, becomes U+FFFD.
 std::u16string Utf16FromWtf8(std::string_view text);
+
+/// Wtf8FromUtf16 into `out`, without allocating, for texts that must reach
+/// the platform when memory has run out. Gives the number of bytes written;
+/// what does not fit is left out, never part of a character.
+std::size_t Wtf8FromUtf16(std::u16string_view units, std::span<char> out) noexcept;
+
+/// Utf16FromWtf8 into `out`, without allocating. Gives the number of code
+/// units written; what does not fit is left out, never half a surrogate pair.
+std::size_t Utf16FromWtf8(std::string_view text, std::span<char16_t> out) noexcept;
 
 }  // namespace ncrewrite

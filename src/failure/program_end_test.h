@@ -30,10 +30,19 @@ inline std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-/// Line 1 of the failure report for EFCreateError; the code offset is the
-/// regular expression's first group.
+/// Line 1 of the failure report for EFCreateError in the program; the code
+/// offset is the regular expression's first group.
 inline const std::regex& CreateFailureLine1() {
-  static const std::regex line1("Exception EFCreateError in Modul ncrewrite bei ([0-9A-F]{16})\\.");
+  static const std::regex line1 = [] {
+    // The program's file name, "ncrewrite.exe" on Windows, its dots taken
+    // as dots.
+    std::string module;
+    for (const char c : std::filesystem::path(NCREWRITE_EXECUTABLE).filename().string()) {
+      if (c == '.') module += '\\';
+      module += c;
+    }
+    return std::regex("Exception EFCreateError in Modul " + module + " bei ([0-9A-F]{16})\\.");
+  }();
   return line1;
 }
 

@@ -10,14 +10,14 @@ struct Entry {
 
 // UTF-8, as every text the reports show.
 constexpr Entry kTexts[] = {
-    {stored_text::kFailureReportFormat, "Exception %s in Modul %s bei %p.\r\n%s%s\r\n"},
-    {stored_text::kFailureReportCaption, "Anwendungsfehler"},
-    {stored_text::kOutOfMemoryMessage, "Zu wenig Arbeitsspeicher"},
+#define NCREWRITE_STORED_TEXT(name, number, text) {stored_text::name, text},
+#include "failure/stored_texts.inc"
+#undef NCREWRITE_STORED_TEXT
 };
 
 }  // namespace
 
-std::string_view StoredText(std::uint32_t number) noexcept {
+std::string_view BuiltInStoredText(std::uint32_t number) noexcept {
   for (const Entry& entry : kTexts) {
     if (entry.number == number) return entry.text;
   }
