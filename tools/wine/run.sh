@@ -10,6 +10,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX=${NCREWRITE_WINEPREFIX:-$here/../../build/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Wine gives programs the ANSI code page of the locale: C.UTF-8, whose code
+# page is Windows-1252, whatever the caller's locale, unless
+# NCREWRITE_WINE_LOCALE names another (tools/wine/run-in-locale.sh).
+unset LANGUAGE
+export LC_ALL=${NCREWRITE_WINE_LOCALE:-C.UTF-8}
 # Wine shows windows on the X display that the Unix environment names, and
 # a Windows program cannot take it from the programs that it starts (they
 # get the Unix environment of their parent, whatever Windows environment
