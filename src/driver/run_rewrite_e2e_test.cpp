@@ -287,6 +287,7 @@ struct FailureCase {
   const char* message;  // "{}" stands for the full path of the file named
   const char* named;    // that file, in the directory; nullptr: none
   Reason reason;
+  bool deep = false;    // the files lie in a directory whose path is longer than 260 characters
 };
 
 // Every kind of failure that a user can meet ends with status 1 and the
@@ -308,19 +309,26 @@ TEST_F(RewriteRun, FailuresReportAndLeaveEverythingAsItWas) {
        Reason::kSystem},
       {"the .tap file held by another process", kProgram, true, Obstacle::kTapHeld,
        "EFCreateError", "Datei \"{}\" kann nicht erstellt werden. ", "part.tap", Reason::kSystem},
+      {"a directory at the .tap path, deep down", kProgram, true, Obstacle::kDirectoryAtTap,
+       "EFCreateError", "Datei \"{}\" kann nicht erstellt werden. ", "part.tap", Reason::kSystem,
+       true},
   };
-  const std::string part = dir_.File("part.nc");
-  const std::string tap = dir_.File("part.tap");
+  // Built with the platform's separators, as the full path in a message has them.
+  const fs::path deep = dir_.path() / std::string(120, 'g') / std::string(120, 'h');
+  fs::create_directories(deep);
   const std::string old_tap = "old .tap content\r\n";
   for (const FailureCase& c : cases) {
     SCOPED_TRACE(c.name);
+    const fs::path directory = c.deep ? deep : dir_.path();
+    const std::string part = testing::TextOf(directory / "part.nc");
+    const std::string tap = testing::TextOf(directory / "part.tap");
     fs::remove_all(PathOf(tap));
     fs::remove(PathOf(dir_.File(SettingsName())));
     if (c.tap) UseTapOutput();
     WriteFile(part, std::string(c.program));
     if (c.obstacle == Obstacle::kDirectoryAtTap) fs::create_directory(PathOf(tap));
     if (c.obstacle == Obstacle::kTapHeld) WriteFile(tap, old_tap);
-    const std::vector<std::string> entries = testing::DirectoryEntries(dir_.path());
+    const std::vector<std::string> entries = testing::DirectoryEntries(directory);
     std::optional<testing::HeldFile> held;
     if (c.obstacle == Obstacle::kInputHeld) held.emplace(part);
     if (c.obstacle == Obstacle::kTapHeld) held.emplace(tap);
@@ -329,12 +337,14 @@ TEST_F(RewriteRun, FailuresReportAndLeaveEverythingAsItWas) {
     held.reset();
 
     std::string message = c.message;
-    if (c.named != nullptr) message.replace(message.find("{}"), 2, dir_.File(c.named));
+    if (c.named != nullptr) {
+      message.replace(message.find("{}"), 2, testing::TextOf(directory / c.named));
+    }
     ExpectFailureReport(run, executable_, c.kind, message, c.reason);
     EXPECT_EQ(ReadFile(part), c.program);
-    EXPECT_EQ(testing::DirectoryEntries(dir_.path()), entries);
+    EXPECT_EQ(testing::DirectoryEntries(directory), entries);
     if (c.obstacle == Obstacle::kDirectoryAtTap) {
-      EXPECT_TRUE(fs::is_empty(PathOf(tap)));
+      EXPECT_TRUE(testing::DirectoryEntries(PathOf(tap)).empty());
     }
     if (c.obstacle == Obstacle::kTapHeld) {
       EXPECT_EQ(ReadFile(tap), old_tap);

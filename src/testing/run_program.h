@@ -7,7 +7,8 @@
 // implementation must guarantee: the program gets exactly the given
 // arguments (no shell, no quoting that changes them) and no standard input;
 // it inherits this process's environment without DISPLAY and
-// WAYLAND_DISPLAY, plus ProgramOptions::environment; standard output and
+// WAYLAND_DISPLAY, plus ProgramOptions::environment, whose entries take the
+// place of inherited ones of the same name; standard output and
 // standard error are collected completely, however much the program writes,
 // without it ever blocking on them; exit_status is the status the program
 // ended with by itself, and -1 when it was stopped (Stop, the timeout,

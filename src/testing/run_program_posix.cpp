@@ -140,11 +140,18 @@ RunningProgram StartProgram(const std::string& program, const std::vector<std::s
 
   std::vector<std::string> argv_strings = {program};
   argv_strings.insert(argv_strings.end(), arguments.begin(), arguments.end());
+  // The extra entries take the place of inherited ones of the same name.
+  const auto replaced = [&](std::string_view entry) {
+    const std::string_view name = entry.substr(0, entry.find('=') + 1);
+    if (name == "DISPLAY=" || name == "WAYLAND_DISPLAY=") return true;
+    for (const std::string& extra : options.environment) {
+      if (std::string_view(extra).starts_with(name)) return true;
+    }
+    return false;
+  };
   std::vector<std::string> env_strings;
   for (char** e = environ; *e != nullptr; ++e) {
-    const std::string_view entry(*e);
-    if (entry.starts_with("DISPLAY=") || entry.starts_with("WAYLAND_DISPLAY=")) continue;
-    env_strings.emplace_back(entry);
+    if (!replaced(*e)) env_strings.emplace_back(*e);
   }
   env_strings.insert(env_strings.end(), options.environment.begin(), options.environment.end());
   std::vector<char*> argv = PointerArray(argv_strings);

@@ -74,7 +74,10 @@ std::wstring_view EntryName(std::wstring_view entry) {
 /// This process's environment without DISPLAY and WAYLAND_DISPLAY, with the
 /// `extra` entries in place of those of the same name, sorted by name
 /// without regard to case, as Windows keeps it: one block of
-/// NUL-terminated entries, with one more NUL at the end.
+/// NUL-terminated entries, with one more NUL at the end. (Under Wine a
+/// program takes its X display from the Unix environment of its parent,
+/// whatever this block says: tools/wine/run.sh starts the tests without
+/// one.)
 std::wstring EnvironmentBlock(const std::vector<std::string>& extra) {
   std::vector<std::wstring> entries;
   std::vector<std::wstring> extra_names;
@@ -167,6 +170,17 @@ void Terminate(RunningProgram::Child& child) {
   if (::TerminateProcess(child.process, kStoppedCode)) child.stopped = true;
 }
 
+/// Waits until the program has ended, at most `seconds` before it is
+/// stopped.
+void AwaitEnd(RunningProgram::Child& child, double seconds) {
+  const double milliseconds = std::clamp(seconds * 1000, 0.0, 4e9);
+  if (::WaitForSingleObject(child.process, static_cast<DWORD>(milliseconds)) == WAIT_OBJECT_0) {
+    return;
+  }
+  Terminate(child);
+  ::WaitForSingleObject(child.process, INFINITE);
+}
+
 }  // namespace
 
 RunningProgram::RunningProgram(std::unique_ptr<Child> child) : child_(std::move(child)) {}
@@ -175,8 +189,7 @@ RunningProgram::RunningProgram(RunningProgram&& other) noexcept = default;
 
 RunningProgram::~RunningProgram() {
   if (!child_ || child_->process == nullptr) return;
-  Terminate(*child_);
-  ::WaitForSingleObject(child_->process, INFINITE);
+  AwaitEnd(*child_, 0);
   ::CloseHandle(child_->process);
 }
 
@@ -185,12 +198,8 @@ void RunningProgram::Stop() {
 }
 
 ProgramRun RunningProgram::Wait() {
+  AwaitEnd(*child_, child_->timeout_seconds);
   const HANDLE process = std::exchange(child_->process, nullptr);
-  const double milliseconds = std::clamp(child_->timeout_seconds * 1000, 0.0, 4e9);
-  if (::WaitForSingleObject(process, static_cast<DWORD>(milliseconds)) != WAIT_OBJECT_0) {
-    Terminate(*child_);
-    ::WaitForSingleObject(process, INFINITE);
-  }
   DWORD code = 0;
   const bool known = ::GetExitCodeProcess(process, &code);
   ::CloseHandle(process);

@@ -1,12 +1,10 @@
 #include "testing/temp_dir.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <stdexcept>
-#include <vector>
 
 namespace ncrewrite::testing {
 
@@ -37,20 +35,7 @@ TempDir::TempDir() {
   throw std::runtime_error("cannot make a temporary directory in " + parent.string());
 }
 
-TempDir::~TempDir() {
-  std::error_code ignored;
-  // Tests may leave read-only directories behind; open them up first.
-  for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
-    if (it->is_directory(ignored) && !it->is_symlink(ignored)) {
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
-                                   std::filesystem::perm_options::add, ignored);
-    }
-  }
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                               std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
-}
+TempDir::~TempDir() { RemoveTree(path_); }
 
 void WriteFile(const std::string& path, std::string_view bytes) {
   std::ofstream out(PathOf(path), std::ios::binary | std::ios::trunc);
@@ -62,15 +47,6 @@ std::string ReadFile(const std::string& path) {
   std::ifstream in(PathOf(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> DirectoryEntries(const std::filesystem::path& directory) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    names.push_back(TextOf(entry.path().filename()));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 }  // namespace ncrewrite::testing

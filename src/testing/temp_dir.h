@@ -1,6 +1,9 @@
 #pragma once
 
 // Test support: a fresh temporary directory per test, and small file helpers.
+// DirectoryEntries and RemoveTree call the system (temp_dir_<platform>.cpp):
+// each twin must handle paths of any length, as the program does, and
+// RemoveTree must remove what tests leave read-only.
 
 #include <filesystem>
 #include <string>
@@ -39,5 +42,10 @@ std::string ReadFile(const std::string& path);
 
 /// The names in `directory`, as UTF-8 text, sorted.
 std::vector<std::string> DirectoryEntries(const std::filesystem::path& directory);
+
+/// Removes `path` and everything below it, read-only files and directories
+/// included; links are removed, never followed. Errors are ignored: it
+/// cleans up after a test.
+void RemoveTree(const std::filesystem::path& path) noexcept;
 
 }  // namespace ncrewrite::testing

@@ -10,8 +10,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 [ $# -ge 2 ] || { echo "usage: $0 LOCALE PROGRAM [ARGUMENT...]" >&2; exit 2; }
 locale=$1
 shift
-unset LC_ALL LANGUAGE
-export LANG=$locale
+export NCREWRITE_WINE_LOCALE=$locale
 # "ja_JP.UTF-8" is listed as "ja_JP.utf8".
 listed=$(sed -E 's/\.UTF-?8$/.utf8/I' <<<"$locale")
 if ! locale -a 2>/dev/null | grep -qix -- "$listed"; then

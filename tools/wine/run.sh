@@ -10,6 +10,23 @@ here=$(cd "$(dirname "$0")" && pwd)
 export WINEPREFIX=${NCREWRITE_WINEPREFIX:-$here/../../build/wine-prefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Wine gives programs the ANSI code page of the locale: C.UTF-8, whose code
+# page is Windows-1252, whatever the caller's locale, unless
+# NCREWRITE_WINE_LOCALE names another (tools/wine/run-in-locale.sh).
+unset LANGUAGE
+export LC_ALL=${NCREWRITE_WINE_LOCALE:-C.UTF-8}
+# Wine shows windows on the X display that the Unix environment names, and
+# a Windows program cannot take it from the programs that it starts (they
+# get the Unix environment of their parent, whatever Windows environment
+# they are given). So the programs run without one, and a message box
+# returns at once instead of waiting for someone to press OK, as the tests
+# expect; NCREWRITE_WINE_DISPLAY gives them one on purpose.
+unset WAYLAND_DISPLAY
+if [ -n "${NCREWRITE_WINE_DISPLAY:-}" ]; then
+  export DISPLAY=$NCREWRITE_WINE_DISPLAY
+else
+  unset DISPLAY
+fi
 mkdir -p "$WINEPREFIX"
 (
   # Two tests that start at once must not both make the prefix.
