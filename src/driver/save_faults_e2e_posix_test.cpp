@@ -232,10 +232,10 @@ class DirectoryWatch {
 
 /// When a test stops the program to act in the jobs directory.
 struct Interruption {
-  Moment stop_at;         // the program is stopped as this happens ...
-  Moment too_late;        // ... but was stopped too late when this came before the act
-  std::string_view ours;  // the beginning of every name that the act uses
-  long in_call = -1;      // after stop_at, stopped only once it waits in this system call
+  Moment stop_at;   // the program is stopped as this happens ...
+  Moment too_late;  // ... but was stopped too late when this came before the stop took effect,
+  std::string_view written_too_late = {};  // ... or when it held this file open for writing then
+  long in_call = -1;  // after stop_at, stopped only once it waits in this system call
 };
 
 /// Waits up to `seconds` until `program` waits in the system call `call`.
@@ -246,35 +246,44 @@ void WaitForSystemCall(testing::RunningProgram& program, long call, double secon
   }
 }
 
-/// Whether the act (its first event on a name of `when.ours`) came before
-/// the program got to `when.too_late`, after it was stopped at event number
-/// `stopped`.
-bool ActedInTime(const std::vector<WatchEvent>& events, std::size_t stopped,
-                 const Interruption& when) {
+/// Whether `program`, stopped after the event number `stopped`, is still
+/// before `when.too_late` and `when.written_too_late`. The program makes no
+/// event while it is stopped, so every event of its own is in `watch` by
+/// then. Inotify folds an event into the one before it while both are
+/// unread and alike: a stop at the program's first open of a file may come
+/// after its second, which is why opening for writing is told by the
+/// descriptors the program holds.
+bool StoppedInTime(testing::RunningProgram& program, DirectoryWatch& watch, std::size_t stopped,
+                   const Interruption& when, const fs::path& jobs) {
+  const std::vector<WatchEvent>& events = watch.events();
   for (std::size_t k = stopped + 1; k < events.size(); ++k) {
-    if (events[k].name.starts_with(when.ours)) return true;
     if (when.too_late.Matches(events[k])) return false;
   }
-  return false;
+  return when.written_too_late.empty() ||
+         !testing::HoldsOpenForWriting(program, (jobs / when.written_too_late).string());
 }
 
-/// Runs `executable` on `input` in `jobs`, stops it at `when.stop_at`, calls `act`
-/// and lets it go on. A stop takes effect a little later than it is sent,
-/// so a round in which the program got to `when.too_late` before the act
-/// is tried again; `prepare` sets the scene before each round.
+/// Runs `executable` on `input` in `jobs`, stops it at `when.stop_at`, calls
+/// `act` while it is stopped and lets it go on. A stop takes effect a little
+/// later than it is sent, so a round in which the program got too far
+/// before it stopped is tried again, without the act; `prepare` sets the
+/// scene before each round.
 ProgramRun RunStoppedFor(const std::string& executable, const fs::path& jobs,
                          const std::string& input, const Interruption& when,
                          const std::function<void()>& prepare,
                          const std::function<void()>& act) {
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 20; ++round) {
     prepare();
     DirectoryWatch watch(jobs, kWatchedEvents | when.stop_at.mask | when.too_late.mask);
     testing::RunningProgram running = testing::StartProgram(executable, {input});
     const std::optional<std::size_t> stopped = watch.WaitFor(when.stop_at, 30);
+    bool in_time = false;
     if (stopped) {
       if (when.in_call >= 0) WaitForSystemCall(running, when.in_call, 5);
       testing::SendSignal(running, SIGSTOP);
-      act();
+      in_time = testing::WaitUntilStopped(running) &&
+                StoppedInTime(running, watch, *stopped, when, jobs);
+      if (in_time) act();
       testing::SendSignal(running, SIGCONT);
     }
     ProgramRun run = running.Wait();
@@ -282,7 +291,7 @@ ProgramRun RunStoppedFor(const std::string& executable, const fs::path& jobs,
       ADD_FAILURE() << "the program did not get to the moment to stop it: " << run.err;
       return run;
     }
-    if (ActedInTime(watch.events(), *stopped, when)) return run;
+    if (in_time) return run;
   }
   ADD_FAILURE() << "the program was never stopped in time";
   return {};
@@ -557,8 +566,8 @@ TEST_F(SaveFaults, EndedBySignalsLeavesOldOrNewContentAndNoTempFile) {
 // name while the run loads or saves: that file stays, and the run fails
 // instead of writing over it what it made from the old one.
 TEST_F(SaveFaults, FilePutAtTheNameDuringTheRunIsNotOverwritten) {
-  const Interruption loading{{IN_OPEN, "part.nc"}, {IN_OPEN, "part.nc"}, ".other"};
-  const Interruption saving{{IN_CREATE, ".ncrewrite-"}, {IN_MOVED_FROM, ".ncrewrite-"}, ".other"};
+  const Interruption loading{{IN_OPEN, "part.nc"}, {IN_CREATE, ".ncrewrite-"}, "part.nc"};
+  const Interruption saving{{IN_CREATE, ".ncrewrite-"}, {IN_MOVED_FROM, ".ncrewrite-"}};
   struct Case {
     const char* name;
     bool tap;
@@ -612,10 +621,8 @@ TEST_F(SaveFaults, ProgramChangedWhileTheResultIsFlushedFailsTheRun) {
   // the flush (the stop takes effect as the flush returns), so the line is
   // appended after anything that comes before the flush; too late once the
   // temp file got its mode, which comes right after the flush.
-  const Interruption flushing{{IN_MODIFY, ".ncrewrite-", result_size},
-                              {IN_ATTRIB, ".ncrewrite-"},
-                              "part.nc",
-                              SYS_fsync};
+  const Interruption flushing{
+      {IN_MODIFY, ".ncrewrite-", result_size}, {IN_ATTRIB, ".ncrewrite-"}, {}, SYS_fsync};
   for (const bool tap : {false, true}) {
     SCOPED_TRACE(tap ? "result to the .tap" : "result over the program");
     const auto prepare = [&] { StartOver(program, tap); };
@@ -664,7 +671,7 @@ TEST_F(SaveFaults, FileThatAnotherInstanceSavesIsRefused) {
       ExpectFailure(run, outcome.kind, outcome.message);
     }
   };
-  const Interruption saving{{IN_CREATE, ".ncrewrite-"}, {IN_MOVED_FROM, ".ncrewrite-"}, "part.nc"};
+  const Interruption saving{{IN_CREATE, ".ncrewrite-"}, {IN_MOVED_FROM, ".ncrewrite-"}};
   const std::string program = LargeProgram(kLargeSize);
   const std::string rewritten = Rewritten(program);
   for (const Case& c : cases) {
@@ -735,7 +742,8 @@ TEST_F(SaveFaults, LinksPlantedByAnotherUserAreNotWrittenThrough) {
       run = RunProgram(executable_, {job});
     } else {
       const std::string staged = (jobs_ / ".swap").string();
-      run = RunStoppedFor(executable_, jobs_, job, {{IN_OPEN, "job.nc"}, {IN_OPEN, "job.nc"}, ".swap"}, prepare, [&] {
+      const Interruption loading{{IN_OPEN, "job.nc"}, {IN_CREATE, ".ncrewrite-"}, "job.nc"};
+      run = RunStoppedFor(executable_, jobs_, job, loading, prepare, [&] {
         AsOtherUser({"/bin/ln", "-s", victim, staged});
         AsOtherUser({"/bin/mv", "-T", staged, job});
       });

@@ -2,15 +2,18 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <utility>
 
 #include "testing/run_program.h"
@@ -130,6 +133,40 @@ long CurrentSystemCall(RunningProgram& program) {
   std::ifstream in("/proc/" + std::to_string(program.child().pid) + "/syscall");
   long call = -1;
   return in >> call ? call : -1;
+}
+
+bool WaitUntilStopped(RunningProgram& program) {
+  const pid_t pid = program.child().pid;
+  if (pid <= 0) return false;
+  // WNOWAIT: an end stays for Wait to collect.
+  siginfo_t info{};
+  while (::waitid(P_PID, static_cast<id_t>(pid), &info, WSTOPPED | WEXITED | WNOWAIT) != 0) {
+    if (errno != EINTR) return false;
+  }
+  return info.si_code == CLD_STOPPED;
+}
+
+bool HoldsOpenForWriting(RunningProgram& program, const std::string& path) {
+  struct stat file;
+  if (program.child().pid <= 0 || ::stat(path.c_str(), &file) != 0) return false;
+  const std::string process = "/proc/" + std::to_string(program.child().pid);
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(process + "/fd", error)) {
+    struct stat opened;  // of the file that the descriptor leads to
+    if (::stat(entry.path().c_str(), &opened) != 0 || opened.st_dev != file.st_dev ||
+        opened.st_ino != file.st_ino) {
+      continue;
+    }
+    // "flags:\t0100001": the open flags in octal.
+    std::ifstream info(process + "/fdinfo/" + entry.path().filename().string());
+    for (std::string line; std::getline(info, line);) {
+      if (line.starts_with("flags:") &&
+          (std::stoul(line.substr(6), nullptr, 8) & O_ACCMODE) != O_RDONLY) {
+        return true;
+      }
+    }
+  }
+  return false;
 }
 
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,

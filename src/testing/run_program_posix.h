@@ -34,6 +34,14 @@ int EndingSignal(RunningProgram& program);
 /// has ended.
 long CurrentSystemCall(RunningProgram& program);
 
+/// Waits until `program` has stopped (a SIGSTOP takes effect a little after
+/// it is sent) or ended. Gives whether it is stopped now; it stays so until
+/// it gets SIGCONT, and Wait still gives how it ended.
+bool WaitUntilStopped(RunningProgram& program);
+
+/// Whether `program` holds the file that `path` leads to open for writing.
+bool HoldsOpenForWriting(RunningProgram& program, const std::string& path);
+
 /// StartProgram and RunProgram with what `posix` sets up in the child.
 RunningProgram StartProgram(const std::string& program, const std::vector<std::string>& arguments,
                             const ProgramOptions& options, const PosixOptions& posix);

@@ -69,10 +69,14 @@ struct FilePlace {
 /// `created`.
 int OpenOutput(const std::string& path, FileHandle& file, bool& created);
 
-/// The place of the open `file`, opened from `path`, as the system knows it
-/// (the file a link led to is in its own directory). Gives 0 when the name
-/// leads to `file` as this returns; else the error, also when the file is no
-/// longer at a name the system can tell.
+/// The place of the open `file`, opened from `path`: the directory that
+/// holds it as the system knows it (the file a link led to is in its own
+/// directory) and its name there, while both that name and `path` lead to
+/// `file`. Once they do not (the file was renamed, removed or replaced since
+/// it was opened), the place of `path` itself, whose name then leads to
+/// something else or to nothing, as CheckStillThere tells: the caller
+/// answers a replacement the same way whenever it comes. Gives 0 or the
+/// error of opening the directory.
 int LocateOpenFile(const std::string& path, const FileHandle& file, FilePlace& place);
 
 /// The place of a file to be made at `path`: the directory that the path

@@ -141,6 +141,14 @@ bool SameFile(const struct stat& one, const struct stat& other) {
   return one.st_dev == other.st_dev && one.st_ino == other.st_ino;
 }
 
+/// Whether `path`, resolved by the system, leads to the open `file`.
+bool LeadsTo(const std::string& path, const FileHandle& file) {
+  struct stat named;
+  struct stat opened;
+  return ::stat(path.c_str(), &named) == 0 && ::fstat(Descriptor(file), &opened) == 0 &&
+         SameFile(named, opened);
+}
+
 // A request to end the process while a temp file exists removes it first, as
 // the handler below does: it finds the file by the directory and the name
 // kept here, which need no memory to reach. The signals are held back while
@@ -428,15 +436,25 @@ int OpenOutput(const std::string& path, FileHandle& file, bool& created) {
 
 int LocateOpenFile(const std::string& path, const FileHandle& file, FilePlace& place) {
   // The kernel's own name of the opened file, links resolved as the open
-  // resolved them; without /proc, the path as given, if that is the file.
+  // resolved them; without /proc, the path as given.
   const std::string own_name = "/proc/self/fd/" + std::to_string(Descriptor(file));
   char name[PATH_MAX];
   const ssize_t length = ::readlink(own_name.c_str(), name, sizeof name);
   const bool known = length > 0 && static_cast<std::size_t>(length) < sizeof name && name[0] == '/';
-  const std::string found = known ? std::string(name, static_cast<std::size_t>(length)) : path;
-  if (const int error = OpenPlace(found, place)) return error;
-  // Renamed or removed since it was opened, or known by no name we can open.
-  return CheckStillThere(place, file) == 0 ? 0 : ENOENT;
+  if (known && LeadsTo(path, file)) {
+    FilePlace found;
+    if (const int error = OpenPlace(std::string(name, static_cast<std::size_t>(length)), found)) {
+      return error;
+    }
+    if (CheckStillThere(found, file) == 0) {
+      place = std::move(found);
+      return 0;
+    }
+  }
+  // Renamed, removed or replaced since it was opened (the kernel then names
+  // it by its new name, or adds " (deleted)"): the name as given, which
+  // leads elsewhere now.
+  return OpenPlace(path, place);
 }
 
 int PlaceOfNewFile(const std::string& path, FilePlace& place) { return OpenPlace(path, place); }

@@ -29,6 +29,9 @@ OutputFile::OutputFile(const std::string& path, FileBytes& source, bool replaces
     return;
   }
   if (const int error = LocateOpenFile(path, existing_, place_)) RaiseCreateFailure(path_, error);
+  // Renamed over or swapped for a link just after it was opened: the same
+  // answer as when that happens later in the save.
+  if (const int error = CheckStillThere(place_, existing_)) RaiseReplacedMeanwhile(error);
   const int error = CreateTempFile(place_, existing_, temp_name_, temp_);
   if (error == 0) return;
   // Writing in place cannot be undone: only a file that may not be replaced
