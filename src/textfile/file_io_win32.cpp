@@ -478,6 +478,17 @@ int NamedFileIs(const std::wstring& path, const FileIdentity& identity) {
   return IdentityOf(named) == identity ? 0 : ERROR_FILE_EXISTS;
 }
 
+/// Whether `path`, links followed as the system resolves them, leads to
+/// the open `file`. Only attributes are asked for, which no share mode
+/// refuses: the output is held without sharing.
+bool LeadsTo(const std::wstring& path, const FileHandle& file) {
+  FileHandle named;
+  return OpenName(path, FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                  FILE_FLAG_BACKUP_SEMANTICS, named) == 0 &&
+         IdentityOf(named) == IdentityOf(file);
+}
+
 /// One attempt to move the temp file `temp` to `target`. The record of the
 /// temp file ends with the move, under its lock, so that a request to end
 /// the process never removes what has become the output.
@@ -571,12 +582,21 @@ int OpenOutput(const std::string& path, FileHandle& file, bool& created) {
 }
 
 int LocateOpenFile(const std::string& path, const FileHandle& file, FilePlace& place) {
-  // Where the system cannot tell, the path as given, if it leads there.
+  const std::wstring given = WindowsPath(FullPath(path));
   std::wstring found;
-  if (FinalPathOf(Handle(file), found) != 0) found = WindowsPath(FullPath(path));
-  if (const int error = OpenPlace(found, place)) return error;
-  // Renamed or removed since it was opened.
-  return CheckStillThere(place, file) == 0 ? 0 : ERROR_FILE_NOT_FOUND;
+  if (FinalPathOf(Handle(file), found) == 0 && LeadsTo(given, file)) {
+    FilePlace held;
+    if (const int error = OpenPlace(found, held)) return error;
+    if (CheckStillThere(held, file) == 0) {
+      place = std::move(held);
+      return 0;
+    }
+  }
+  // Moved away since it was opened (a directory of its path renamed, a link
+  // on it changed), or where the system cannot tell (Wine, beyond
+  // MAX_PATH): the name as given, which leads elsewhere now or, in the
+  // second case, to the file itself.
+  return OpenPlace(given, place);
 }
 
 int PlaceOfNewFile(const std::string& path, FilePlace& place) {

@@ -258,6 +258,34 @@ TEST_F(SafeSave, OutputSwappedForAnotherFileSinceTheLoadIsNotWritten) {
   EXPECT_EQ(DirectoryEntries(dir_.path()), std::vector<std::string>{"part.nc"});
 }
 
+// The directory of the output renamed away just after the output was
+// opened, and another put in its place: the place is that of the name as
+// given, whose file is no longer the opened one, so the save answers as it
+// does when that happens later, and never writes where the file went.
+TEST_F(SafeSave, DirectoryRenamedAfterTheOpenGivesThePlaceOfTheNameAsGiven) {
+  const std::string jobs = dir_.File("jobs");
+  const std::string part = jobs + "\\part.nc";
+  ASSERT_TRUE(::CreateDirectoryW(WindowsPath(jobs).c_str(), nullptr));
+  WriteFile(part, "OLD\n");
+  bool created = false;
+  FileHandle existing;
+  ASSERT_EQ(OpenOutput(part, existing, created), 0);
+  if (!::MoveFileExW(WindowsPath(jobs).c_str(), WindowsPath(dir_.File("moved")).c_str(), 0)) {
+    GTEST_SKIP() << "this system renames no directory that holds an open file ("
+                 << ::GetLastError() << ")";
+  }
+  ASSERT_TRUE(::CreateDirectoryW(WindowsPath(jobs).c_str(), nullptr));
+  WriteFile(part, "OTHER\n");
+
+  FilePlace place;
+  ASSERT_EQ(LocateOpenFile(part, existing, place), 0);
+  EXPECT_EQ(place.name, "part.nc");
+  EXPECT_EQ(CheckStillThere(place, existing), ERROR_FILE_EXISTS);
+  existing.Close();
+  EXPECT_EQ(ReadFile(part), "OTHER\n");
+  EXPECT_EQ(ReadFile(dir_.File("moved") + "\\part.nc"), "OLD\n");
+}
+
 // Another program makes the file (a .tap, say) while the save writes a new
 // one: the file that appeared is kept. It may come before the save's last
 // check, or between that check and the rename.
