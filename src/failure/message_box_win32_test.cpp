@@ -42,6 +42,10 @@ std::string Present(std::string_view caption, std::string_view text, BoxText kin
       EnumThreadWindows(
           thread,
           [](HWND window, LPARAM found) {
+            // A box is shown once its caption and text are in place; the
+            // thread may also own hidden windows, and without a display a
+            // box is made and taken down unseen.
+            if (!IsWindowVisible(window)) return TRUE;
             *reinterpret_cast<HWND*>(found) = window;
             return FALSE;
           },
