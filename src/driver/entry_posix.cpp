@@ -9,10 +9,22 @@ namespace {
 int argument_count = 0;
 char** arguments = nullptr;
 
-// POSIX hands the arguments over already split; they are kept at start-up
-// and given back at shutdown, so that the leak report sees none of them.
-void KeepCommandLine() { ncrewrite::SetCommandLine(argument_count, arguments); }
-void ReleaseCommandLine() { ncrewrite::SetCommandLine(0, nullptr); }
+// POSIX hands the arguments over already split; they are kept at start-up,
+// before the program's own set-up asks for them, and given back at shutdown
+// after the program's own tear-down, so that the leak report sees none of
+// them.
+void SetUp() {
+  ncrewrite::SetCommandLine(argument_count, arguments);
+  ncrewrite::ProgramSetUp();
+}
+
+void TearDown() {
+  // Given back even when the program's tear-down raises.
+  struct ReleaseCommandLine {
+    ~ReleaseCommandLine() { ncrewrite::SetCommandLine(0, nullptr); }
+  } release_last;
+  ncrewrite::ProgramTearDown();
+}
 
 }  // namespace
 
@@ -23,7 +35,7 @@ int main(int argc, char** argv) {
   ::signal(SIGXFSZ, SIG_IGN);
   argument_count = argc;
   arguments = argv;
-  ncrewrite::RunProcess({.set_up = KeepCommandLine,
-                         .tear_down = ReleaseCommandLine,
+  ncrewrite::RunProcess({.set_up = SetUp,
+                         .tear_down = TearDown,
                          .run = ncrewrite::ProgramRunPhase});
 }

@@ -5,7 +5,9 @@
 
 // A program of the graphical subsystem: no console opens. The command line
 // is asked of the system whenever an argument is wanted, so there is
-// nothing to keep at start-up.
+// nothing of the entry point's own to keep at start-up.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  ncrewrite::RunProcess({.run = ncrewrite::ProgramRunPhase});
+  ncrewrite::RunProcess({.set_up = ncrewrite::ProgramSetUp,
+                         .tear_down = ncrewrite::ProgramTearDown,
+                         .run = ncrewrite::ProgramRunPhase});
 }

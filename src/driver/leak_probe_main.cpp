@@ -19,6 +19,9 @@ struct Pair {
 
 }  // namespace
 
+void ncrewrite::ProgramSetUp() {}
+void ncrewrite::ProgramTearDown() {}
+
 void ncrewrite::ProgramRunPhase() {
   RunRewrite();
   left_behind[0] = new char[24];

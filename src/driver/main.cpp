@@ -3,4 +3,6 @@
 #include "driver/entry.h"
 #include "driver/run_rewrite.h"
 
+void ncrewrite::ProgramSetUp() {}
+void ncrewrite::ProgramTearDown() {}
 void ncrewrite::ProgramRunPhase() { RunRewrite(); }

@@ -31,6 +31,7 @@ compile() {
       -isystem "$gtest/googlemock/include" \
       '-DNCREWRITE_EXECUTABLE="ncrewrite.exe"' '-DNCREWRITE_LEAK_PROBE="ncrewrite_leak_probe.exe"' \
       '-DNCREWRITE_TEST_CHILD="ncrewrite_test_child.exe"' \
+      '-DNCREWRITE_FALLBACK_PROBE="ncrewrite_fallback_probe.exe"' \
       '-DNCREWRITE_TESTS_FILE_NAME="ncrewrite_tests.exe"' \
       '-DNCREWRITE_PROFILE_CORPUS="profile_corpus"' '-DNCREWRITE_SAMPLE_SETTINGS="ncrewrite.ini"' \
       -c "$source" -o "$work/$name.o" >"$work/$name.log" 2>&1; then
