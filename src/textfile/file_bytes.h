@@ -26,7 +26,12 @@ class FileBytes {
   /// The file the bytes were loaded from, as it was opened for loading;
   /// nothing for bytes made in memory. Kept when the view becomes a copy.
   const std::optional<FileIdentity>& origin() const noexcept { return origin_; }
-  void set_origin(const FileIdentity& origin) noexcept { origin_ = origin; }
+  /// The version of that file that the bytes were read from.
+  const FileVersion& origin_version() const noexcept { return origin_version_; }
+  void set_origin(const FileIdentity& origin, const FileVersion& version) noexcept {
+    origin_ = origin;
+    origin_version_ = version;
+  }
 
   /// Raises EReadError when the bytes are a view of a file that has been
   /// cut short or written to since it was loaded: what was read from them
@@ -53,6 +58,7 @@ class FileBytes {
   const char* data_ = nullptr;
   std::uint64_t size_ = 0;
   std::optional<FileIdentity> origin_;
+  FileVersion origin_version_;
 };
 
 }  // namespace ncrewrite

@@ -47,4 +47,14 @@ struct FileIdentity {
   bool operator==(const FileIdentity&) const = default;
 };
 
+/// What a write to a file changes: its size and its last modification
+/// time, at the finest resolution the system keeps. Equal versions of one
+/// file mean that nothing wrote to it in between, as far as the system
+/// tells; all zero when they cannot be told.
+struct FileVersion {
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  bool operator==(const FileVersion&) const = default;
+};
+
 }  // namespace ncrewrite

@@ -19,8 +19,8 @@ namespace ncrewrite {
 
 /// Reads the whole file at `path` into memory of its own. Other processes
 /// may read it meanwhile; writers are kept out where the platform allows.
-/// The file is closed again on every path. The bytes keep the identity of
-/// the file (FileBytes::origin). Raises EFOpenError when the file cannot be
+/// The file is closed again on every path. The bytes keep the identity and
+/// the version of the file (FileBytes::origin). Raises EFOpenError when the file cannot be
 /// opened and EReadError when fewer bytes arrive than its size.
 FileBytes ReadWholeFile(const std::string& path);
 
@@ -47,6 +47,10 @@ FileFacts QueryFile(const FileHandle& file);
 
 /// The identity of the open `file`, or all zero when it cannot be told.
 FileIdentity IdentityOf(const FileHandle& file);
+
+/// The version of the open `file` as it is now, or all zero when it cannot
+/// be told.
+FileVersion VersionOf(const FileHandle& file);
 
 /// Where a file is, or is to be: the directory that holds it, kept open so
 /// that it stays the same directory whatever is renamed meanwhile, and the

@@ -374,8 +374,9 @@ mode_t NewFileMode() {
 
 FileBytes ReadWholeFile(const std::string& path) {
   const FileHandle file = OpenForLoading(path);
+  const FileVersion version = VersionOf(file);
   FileBytes bytes = ReadOpenFile(file, SizeOf(file));
-  bytes.set_origin(IdentityOf(file));
+  bytes.set_origin(IdentityOf(file), version);
   return bytes;
 }
 
@@ -384,12 +385,13 @@ FileBytes ViewWholeFile(const std::string& path) {
   const int fd = Descriptor(file);
   const std::uint64_t size = SizeOf(file);
   const FileIdentity origin = IdentityOf(file);
+  const FileVersion version = VersionOf(file);
   FileView view = FileView::Map(file, size);
   FileBytes bytes = view.is_open() ? FileBytes(std::move(view), size) : ReadOpenFile(file, size);
   // The view keeps the file open. Its lock would keep this very process
   // from saving over the file, and a change is caught by the view itself.
   if (bytes.is_view()) ::flock(fd, LOCK_UN);
-  bytes.set_origin(origin);
+  bytes.set_origin(origin, version);
   return bytes;
 }
 
@@ -421,6 +423,13 @@ FileIdentity IdentityOf(const FileHandle& file) {
   struct stat status;
   if (::fstat(Descriptor(file), &status) != 0) return {};
   return {static_cast<std::uint64_t>(status.st_dev), {static_cast<std::uint64_t>(status.st_ino)}};
+}
+
+FileVersion VersionOf(const FileHandle& file) {
+  struct stat status;
+  if (::fstat(Descriptor(file), &status) != 0) return {};
+  return {static_cast<std::uint64_t>(status.st_size),
+          std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec};
 }
 
 int OpenOutput(const std::string& path, FileHandle& file, bool& created) {

@@ -509,11 +509,12 @@ struct LocalFreer {
 
 FileBytes ReadWholeFile(const std::string& path) {
   const FileHandle file = OpenForLoading(path);
+  const FileVersion version = VersionOf(file);
   const std::uint64_t size = SizeOf(file);
   auto copy = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(size));
   ReadFully(file, copy.get(), size);
   FileBytes bytes(std::move(copy), size);
-  bytes.set_origin(IdentityOf(file));
+  bytes.set_origin(IdentityOf(file), version);
   return bytes;
 }
 
@@ -561,6 +562,15 @@ FileIdentity IdentityOf(const FileHandle& file) {
   if (!::GetFileInformationByHandle(Handle(file), &info)) return {};
   return {info.dwVolumeSerialNumber,
           {(std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow, 0}};
+}
+
+FileVersion VersionOf(const FileHandle& file) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!::GetFileInformationByHandle(Handle(file), &info)) return {};
+  const std::uint64_t written =
+      (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) | info.ftLastWriteTime.dwLowDateTime;
+  return {(std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow,
+          static_cast<std::int64_t>(written)};
 }
 
 int OpenOutput(const std::string& path, FileHandle& file, bool& created) {

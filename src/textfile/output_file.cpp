@@ -12,8 +12,11 @@ OutputFile::OutputFile(const std::string& path, FileBytes& source, bool replaces
   if (const int error = OpenOutput(path, existing_, created)) RaiseCreateFailure(path_, error);
   remove_created_ = created;
   // Another file put at the loaded file's name since (a rename over it, a
-  // link) must not get content that was made from the loaded one.
-  if (replaces_source && !(existing_.is_open() && source.origin() == IdentityOf(existing_))) {
+  // link) must not get content that was made from the loaded one, nor the
+  // loaded file once another program wrote to it: what it wrote would be
+  // lost. (Where the program is a view, the view is checked again last.)
+  if (replaces_source && !(existing_.is_open() && source.origin() == IdentityOf(existing_) &&
+                           source.origin_version() == VersionOf(existing_))) {
     RaiseReadFailure();
   }
   if (!existing_.is_open()) {

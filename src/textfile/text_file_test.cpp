@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -282,6 +283,47 @@ TEST(TextFile, SaveReplacesTheContentAndLeavesNoOtherFile) {
   SaveTextFile(list, out);
   EXPECT_EQ(ReadFile(out), "NEW\r\n\r\n");
   EXPECT_EQ(testing::DirectoryEntries(dir.path()), std::vector<std::string>{"part.nc"});
+}
+
+// Another program writes to the program between its load and the save
+// over it: what it wrote stays, whichever way the program was loaded, and
+// the run fails instead of putting a result made from the old bytes there.
+TEST(TextFile, ProgramWrittenToSinceTheLoadIsNotSavedOver) {
+  struct Change {
+    const char* name;
+    void (*make)(const std::string& path);
+    const char* left;
+  };
+  const Change changes[] = {
+      {"a line appended",
+       [](const std::string& path) {
+         std::ofstream(testing::PathOf(path), std::ios::binary | std::ios::app) << "M30\n";
+       },
+       "G1 X1\nM80\nM30\n"},
+      {"cut short",
+       [](const std::string& path) { std::filesystem::resize_file(testing::PathOf(path), 3); },
+       "G1 "},
+  };
+  for (const Loader& loader : kLoaders) {
+    for (const Change& change : changes) {
+      SCOPED_TRACE(std::string(loader.name) + ", " + change.name);
+      TempDir dir;
+      const std::string part = dir.File("part.nc");
+      WriteFile(part, "G1 X1\nM80\n");
+      LineList list;
+      LoadTextBytes(list, loader.load(part), Windows1252Encoding());
+      change.make(part);
+      try {
+        SaveTextFile(list, part, SaveTarget::kTheLoadedFile);
+        ADD_FAILURE() << "no failure";
+      } catch (const Failure& failure) {
+        EXPECT_EQ(failure.kind(), "EReadError");
+        EXPECT_EQ(failure.message(), "Stream-Lesefehler");
+      }
+      EXPECT_EQ(ReadFile(part), change.left);
+      EXPECT_EQ(testing::DirectoryEntries(dir.path()), std::vector<std::string>{"part.nc"});
+    }
+  }
 }
 
 TEST(TextFile, CreateFailureNamesTheFullPathWithoutTheFinalStop) {
