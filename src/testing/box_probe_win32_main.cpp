@@ -80,17 +80,10 @@ std::wstring ClassOf(HWND window) {
   return std::wstring(name, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
-/// A copy of the screen's pixels in `rect`, 32 bits each, top row first.
-std::vector<DWORD> ScreenPixels(const RECT& rect) {
-  const int width = rect.right - rect.left;
-  const int height = rect.bottom - rect.top;
+/// The pixels of `bitmap` (not selected into `dc`), `width` by `height`,
+/// top row first, as 0x00RRGGBB.
+std::vector<DWORD> PixelsOf(HDC dc, HBITMAP bitmap, int width, int height) {
   std::vector<DWORD> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
-  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  ::SelectObject(memory, old);
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = width;
@@ -98,18 +91,31 @@ std::vector<DWORD> ScreenPixels(const RECT& rect) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
-  ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+  ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+  for (DWORD& pixel : pixels) pixel &= 0xFFFFFF;
+  return pixels;
+}
+
+/// A copy of the screen's pixels in `rect`, 32 bits each, top row first.
+std::vector<DWORD> ScreenPixels(const RECT& rect) {
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  HDC screen = ::GetDC(nullptr);
+  HDC memory = ::CreateCompatibleDC(screen);
+  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  ::SelectObject(memory, old);
+  std::vector<DWORD> pixels = PixelsOf(memory, bitmap, width, height);
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
-  for (DWORD& pixel : pixels) pixel &= 0xFFFFFF;
   return pixels;
 }
 
 /// `icon` drawn as a static control draws it, `width` by `height` on a
 /// ground of `ground`, in the screen's colours.
 std::vector<DWORD> DrawnIcon(HICON icon, int width, int height, DWORD ground) {
-  std::vector<DWORD> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
   HDC screen = ::GetDC(nullptr);
   HDC memory = ::CreateCompatibleDC(screen);
   HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
@@ -121,18 +127,10 @@ std::vector<DWORD> DrawnIcon(HICON icon, int width, int height, DWORD ground) {
   ::DeleteObject(brush);
   ::DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
   ::SelectObject(memory, old);
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  ::GetDIBits(memory, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
+  std::vector<DWORD> pixels = PixelsOf(memory, bitmap, width, height);
   ::DeleteObject(bitmap);
   ::DeleteDC(memory);
   ::ReleaseDC(nullptr, screen);
-  for (DWORD& pixel : pixels) pixel &= 0xFFFFFF;
   return pixels;
 }
 
