@@ -2,9 +2,10 @@
 # Compiles every portable source file for Windows with the mingw-w64 cross
 # compiler and the project's warnings as errors, without linking: every
 # .cpp under src/ and fuzz/ that is not tied to one platform by its name
-# (*_posix.cpp, *_win32.cpp, *_posix_test.cpp, *_win32_test.cpp), tests
-# included. New files are found by the glob; any that does not compile
-# fails the check, with its diagnostics.
+# (*_posix.cpp, *_win32.cpp, and *_posix_*.cpp, *_win32_*.cpp such as the
+# tests and test programs of one platform), tests included. New files are
+# found by the glob; any that does not compile fails the check, with its
+# diagnostics.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 compiler=${NCREWRITE_MINGW_CXX:-x86_64-w64-mingw32-g++-posix}
@@ -15,7 +16,7 @@ gtest=/usr/src/googletest
   { echo "mingw-compile: no GoogleTest sources in $gtest (Debian package googletest)" >&2; exit 1; }
 
 mapfile -t sources < <(find src fuzz -name '*.cpp' \
-  ! -name '*_posix.cpp' ! -name '*_win32.cpp' ! -name '*_posix_test.cpp' ! -name '*_win32_test.cpp' |
+  ! -name '*_posix.cpp' ! -name '*_win32.cpp' ! -name '*_posix_*.cpp' ! -name '*_win32_*.cpp' |
   sort)
 [ ${#sources[@]} -gt 0 ] || { echo "mingw-compile: no sources found" >&2; exit 1; }
 
