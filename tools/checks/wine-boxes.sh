@@ -57,6 +57,8 @@ for _ in $(seq 300); do
 done
 [ -s "$work/display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
 export DISPLAY=":$(head -n1 "$work/display")"
+# tools/wine/run.sh gives its programs no display unless asked to.
+export NCREWRITE_WINE_DISPLAY=$DISPLAY
 
 echo "-- a Wine prefix of this check's own, on display $DISPLAY"
 # Made on first use. Without a window manager no one draws a window's
