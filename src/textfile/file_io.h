@@ -59,6 +59,9 @@ FileVersion VersionOf(const FileHandle& file);
 struct FilePlace {
   FileHandle directory;
   std::string name;
+  // The full path the directory was opened by, where the platform needs it
+  // because it cannot always tell the path of an open directory.
+  std::string directory_path;
 };
 
 /// Opens the existing file that `path` leads to for writing without

@@ -129,36 +129,17 @@ int FinalPathOf(HANDLE handle, std::wstring& path) {
   }
 }
 
-// The full path by which each directory of a place was opened, for where
-// the system cannot tell the path of an open directory (Wine, for one
-// longer than MAX_PATH). A held directory cannot be renamed, so the path
-// stays its own. An entry goes when its handle number is used again.
-struct OpenedDirectory {
-  HANDLE handle;
-  std::wstring path;
-};
-std::vector<OpenedDirectory> g_opened_directories;
-
-void RememberDirectory(HANDLE handle, const std::wstring& path) {
-  for (OpenedDirectory& opened : g_opened_directories) {
-    if (opened.handle == handle) {
-      opened.path = path;
-      return;
-    }
-  }
-  g_opened_directories.push_back({handle, path});
-}
-
 /// The path of the directory of `place`, where it is now, ending in a
 /// separator. Gives 0 or the error.
 int DirectoryPathOf(const FilePlace& place, std::wstring& path) {
   const HANDLE directory = Handle(place.directory);
   const int error = FinalPathOf(directory, path);
   if (error != 0) {
-    const auto opened = std::find_if(g_opened_directories.begin(), g_opened_directories.end(),
-                                     [&](const OpenedDirectory& d) { return d.handle == directory; });
-    if (!place.directory.is_open() || opened == g_opened_directories.end()) return error;
-    path = opened->path;
+    // Where the system cannot tell it (Wine, for one longer than MAX_PATH):
+    // the path the directory was opened by, which stays its own, as a held
+    // directory cannot be renamed.
+    if (!place.directory.is_open() || place.directory_path.empty()) return error;
+    path = Wide(place.directory_path);
   }
   if (path.empty() || path.back() != L'\\') path += L'\\';
   return 0;
@@ -200,9 +181,9 @@ int OpenPlace(const std::wstring& full, FilePlace& place) {
   FileHandle directory;
   const std::wstring directory_path = full.substr(0, separator + 1);
   if (const int error = HoldDirectory(directory_path, directory)) return error;
-  RememberDirectory(Handle(directory), directory_path);
   place.directory = std::move(directory);
   place.name = Narrow(name);
+  place.directory_path = Narrow(directory_path);
   return 0;
 }
 
