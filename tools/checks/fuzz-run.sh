@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Fuzzes each libFuzzer target for a bounded time (NCREWRITE_FUZZ_SECONDS,
-# 60 by default), starting from the seed corpus. New inputs go to a scratch
+# 30 by default), starting from the seed corpus. New inputs go to a scratch
 # directory, not into the repository; a crash leaves its input in
 # build/fuzz/artifacts/ and fails the check.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-seconds=${NCREWRITE_FUZZ_SECONDS:-60}
+seconds=${NCREWRITE_FUZZ_SECONDS:-30}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 mkdir -p build/fuzz/artifacts
