@@ -153,17 +153,22 @@ class LineWriter {
   }
 
   char* Replaced(char* to) {
-    if (!short_replaced_) {
-      out_.CommitTo(to);
-      out_.Put(replaced_);
-      return out_.Cursor(kBlockRoom);
-    }
+    if (!short_replaced_) [[unlikely]] return LongReplaced(to);
     Copy16(to, padded_replaced_);
     Copy16(to + 16, padded_replaced_ + 16);
     return to + replaced_.size();
   }
 
  private:
+  /// A replacement too long for the padded copy goes through the buffer.
+  /// Kept out of line, so that the short path stays small enough to be
+  /// inlined into every block writer.
+  [[gnu::noinline]] char* LongReplaced(char* to) {
+    out_.CommitTo(to);
+    out_.Put(replaced_);
+    return out_.Cursor(kBlockRoom);
+  }
+
   static constexpr std::size_t kBreakSize = 2 * Units::kSize;
   static constexpr std::size_t kBlockRoom = 64 * (16 + 4 + 32) + 32;
 
