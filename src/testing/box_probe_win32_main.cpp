@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -80,58 +81,74 @@ std::wstring ClassOf(HWND window) {
   return std::wstring(name, static_cast<std::size_t>(length > 0 ? length : 0));
 }
 
-/// The pixels of `bitmap` (not selected into `dc`), `width` by `height`,
-/// top row first, as 0x00RRGGBB.
-std::vector<DWORD> PixelsOf(HDC dc, HBITMAP bitmap, int width, int height) {
-  std::vector<DWORD> pixels(static_cast<std::size_t>(width) * static_cast<std::size_t>(height));
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  ::GetDIBits(dc, bitmap, 0, static_cast<UINT>(height), pixels.data(), &info, DIB_RGB_COLORS);
-  for (DWORD& pixel : pixels) pixel &= 0xFFFFFF;
-  return pixels;
-}
+/// A bitmap of `width` by `height` in the screen's format, selected into a
+/// memory device context of its own, to draw into; all released at the end.
+class Canvas {
+ public:
+  Canvas(int width, int height)
+      : width_(width), height_(height), screen_(::GetDC(nullptr)),
+        memory_(::CreateCompatibleDC(screen_)),
+        bitmap_(::CreateCompatibleBitmap(screen_, width, height)),
+        old_(::SelectObject(memory_, bitmap_)) {}
+  ~Canvas() {
+    if (old_ != nullptr) ::SelectObject(memory_, old_);
+    ::DeleteObject(bitmap_);
+    ::DeleteDC(memory_);
+    ::ReleaseDC(nullptr, screen_);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  HDC screen() const { return screen_; }
+  HDC dc() const { return memory_; }
+
+  /// What was drawn, top row first, as 0x00RRGGBB. Drawing ends here.
+  std::vector<DWORD> Pixels() {
+    ::SelectObject(memory_, std::exchange(old_, nullptr));
+    std::vector<DWORD> pixels(static_cast<std::size_t>(width_) *
+                              static_cast<std::size_t>(height_));
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width_;
+    info.bmiHeader.biHeight = -height_;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    ::GetDIBits(memory_, bitmap_, 0, static_cast<UINT>(height_), pixels.data(), &info,
+                DIB_RGB_COLORS);
+    for (DWORD& pixel : pixels) pixel &= 0xFFFFFF;
+    return pixels;
+  }
+
+ private:
+  int width_;
+  int height_;
+  HDC screen_;
+  HDC memory_;
+  HBITMAP bitmap_;
+  HGDIOBJ old_;
+};
 
 /// A copy of the screen's pixels in `rect`, 32 bits each, top row first.
 std::vector<DWORD> ScreenPixels(const RECT& rect) {
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
-  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = ::SelectObject(memory, bitmap);
-  ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
-  ::SelectObject(memory, old);
-  std::vector<DWORD> pixels = PixelsOf(memory, bitmap, width, height);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-  return pixels;
+  Canvas canvas(width, height);
+  ::BitBlt(canvas.dc(), 0, 0, width, height, canvas.screen(), rect.left, rect.top, SRCCOPY);
+  return canvas.Pixels();
 }
 
 /// `icon` drawn as a static control draws it, `width` by `height` on a
 /// ground of `ground`, in the screen's colours.
 std::vector<DWORD> DrawnIcon(HICON icon, int width, int height, DWORD ground) {
-  HDC screen = ::GetDC(nullptr);
-  HDC memory = ::CreateCompatibleDC(screen);
-  HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  Canvas canvas(width, height);
   // The pixels come back as 0x00RRGGBB; a COLORREF is 0x00BBGGRR.
   HBRUSH brush = ::CreateSolidBrush(RGB((ground >> 16) & 0xFF, (ground >> 8) & 0xFF, ground & 0xFF));
   const RECT all = {0, 0, width, height};
-  ::FillRect(memory, &all, brush);
+  ::FillRect(canvas.dc(), &all, brush);
   ::DeleteObject(brush);
-  ::DrawIconEx(memory, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
-  ::SelectObject(memory, old);
-  std::vector<DWORD> pixels = PixelsOf(memory, bitmap, width, height);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, screen);
-  return pixels;
+  ::DrawIconEx(canvas.dc(), 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+  return canvas.Pixels();
 }
 
 struct IconMatch {

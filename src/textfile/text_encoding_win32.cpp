@@ -77,15 +77,20 @@ std::string EncodeWithPlatform(std::uint32_t code_page, std::u16string_view text
   return bytes;
 }
 
+/// Decodes the bytes 0 to N-1, one after the other, in `code_page`; gives
+/// whether they came out as exactly N UTF-16 units.
+template <std::size_t N>
+bool DecodeFirstBytes(UINT code_page, std::array<wchar_t, N>& units) {
+  std::array<char, N> bytes;
+  for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k);
+  return ::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()),
+                               units.data(), static_cast<int>(units.size())) == N;
+}
+
 /// Whether the bytes 0x00-0x7F are the ASCII characters, each on its own.
 bool KeepsAscii(UINT code_page) {
-  std::array<char, 128> bytes;
-  for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k);
   std::array<wchar_t, 128> units;
-  if (::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()),
-                            units.data(), static_cast<int>(units.size())) != 128) {
-    return false;
-  }
+  if (!DecodeFirstBytes(code_page, units)) return false;
   for (std::size_t k = 0; k < units.size(); ++k) {
     if (units[k] != static_cast<wchar_t>(k)) return false;
   }
@@ -141,13 +146,8 @@ bool KeepsLineBytes(UINT code_page, const CPINFO& info) {
 /// The character of every byte of a single-byte code page, if the platform
 /// gives every byte one of its own (a bijection, as kSingleByte needs).
 bool MakeByteTable(UINT code_page, std::array<char16_t, 256>& table) {
-  std::array<char, 256> bytes;
-  for (std::size_t k = 0; k < bytes.size(); ++k) bytes[k] = static_cast<char>(k);
   std::array<wchar_t, 256> units;
-  if (::MultiByteToWideChar(code_page, 0, bytes.data(), static_cast<int>(bytes.size()),
-                            units.data(), static_cast<int>(units.size())) != 256) {
-    return false;
-  }
+  if (!DecodeFirstBytes(code_page, units)) return false;
   std::copy(units.begin(), units.end(), table.begin());
   std::array<char16_t, 256> sorted = table;
   std::sort(sorted.begin(), sorted.end());
